@@ -1,0 +1,37 @@
+# Thin wrapper over CMake: `make run` and `make test` are all a newcomer needs.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+# Debian packages the build, the tests and the test servers need.
+PACKAGES = cmake ninja-build g++ pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev \
+	libbenchmark-dev tmux socat openssh-server inetutils-telnetd inetutils-telnet \
+	python3 python3-cryptography ncurses-term clang libclang-rt-14-dev libvterm-dev \
+	sshpass nodejs npm util-linux procps
+
+.PHONY: all deps build test run clean
+
+all: build
+
+# Installs only what is missing; needs root for apt-get (CI runs as root).
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	$(BUILD)/quenlor $(ARGS)
+
+clean:
+	rm -rf $(BUILD)
