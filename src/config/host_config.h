@@ -1,0 +1,116 @@
+// One host definition of the configuration file.
+#pragma once
+
+#include <string>
+
+// Values of THostConfig::Protocol; the number is the position of the name in
+// the list DecodeAddress knows ("telnet", "ssh", "file", "ssh2", "serial").
+constexpr int kProtocolTelnet = 0;
+constexpr int kProtocolSsh = 1;
+constexpr int kProtocolFile = 2;
+constexpr int kProtocolSsh2 = 3;
+constexpr int kProtocolSerial = 4;
+
+// Values of THostConfig::ConsoleType.
+constexpr int kConsoleNcsa = 0;
+constexpr int kConsoleStd = 1;
+
+// Values of THostConfig::LogMode. Only full logging writes anything.
+constexpr int kLogNone = 0;
+constexpr int kLogText = 1;
+constexpr int kLogFull = 2;
+
+// Values of THostConfig::AuthType.
+constexpr int kAuthPassword = 1;
+constexpr int kAuthRsa = 2;
+constexpr int kAuthDsa = 3;
+
+// A plain value: copying duplicates every text, so each session can own and
+// edit its copy (User and Password are filled in from prompts) without
+// touching the configuration's table.
+//
+// An absent text is the empty string: no reader needs to tell "never set"
+// from "set to nothing" (a missing user name or password is prompted for in
+// both cases), and an empty string cannot be dereferenced by mistake.
+class THostConfig {
+  public:
+    THostConfig() = default;
+
+    // Host name or address; for the protocol "file" the replay file name.
+    const std::string& GetAddress() const { return Address; }
+    void SetAddress(const std::string& value) { Address = value; }
+    // kConsoleNcsa or kConsoleStd; only the host "default" is consulted.
+    int GetConsoleType() const { return ConsoleType; }
+    void SetConsoleType(int value) { ConsoleType = value; }
+    // The bell character sounds.
+    bool GetEnableBeep() const { return EnableBeep; }
+    void SetEnableBeep(bool value) { EnableBeep = value; }
+    // The host's name goes to the connect history when defined and used.
+    bool GetHistorable() const { return Historable; }
+    void SetHistorable(bool value) { Historable = value; }
+    // The selection stays marked after copying.
+    bool GetKeepSelection() const { return KeepSelection; }
+    void SetKeepSelection(bool value) { KeepSelection = value; }
+    // Private key file for public-key login.
+    const std::string& GetKeyFile() const { return KeyFile; }
+    void SetKeyFile(const std::string& value) { KeyFile = value; }
+    // Raw log file and its mode (kLogNone / kLogText / kLogFull).
+    const std::string& GetLogFile() const { return LogFile; }
+    void SetLogFile(const std::string& value) { LogFile = value; }
+    int GetLogMode() const { return LogMode; }
+    void SetLogMode(int value) { LogMode = value; }
+    // The host's name, as typed at a prompt or given in DEFINE_HOST.
+    const std::string& GetName() const { return Name; }
+    void SetName(const std::string& value) { Name = value; }
+    // Password for password login.
+    const std::string& GetPassword() const { return Password; }
+    void SetPassword(const std::string& value) { Password = value; }
+    // TCP port, -1 for "file" and "serial".
+    int GetPort() const { return Port; }
+    void SetPort(int value) { Port = value; }
+    // kProtocolTelnet ... kProtocolSerial.
+    int GetProtocol() const { return Protocol; }
+    void SetProtocol(int value) { Protocol = value; }
+    // Scroll-back lines kept for the session's screen; 0 keeps none. Never
+    // negative when it comes from a configuration file.
+    int GetMaxScrollSize() const { return MaxScrollSize; }
+    void SetMaxScrollSize(int value) { MaxScrollSize = value; }
+    // kAuthPassword, kAuthRsa or kAuthDsa.
+    int GetAuthType() const { return AuthType; }
+    void SetAuthType(int value) { AuthType = value; }
+    // Index into TTelnetConfig's tables for bytes from the host.
+    int GetIncomingTable() const { return IncomingTable; }
+    void SetIncomingTable(int value) { IncomingTable = value; }
+    // Index into TTelnetConfig's tables for bytes typed by the user.
+    int GetOutgoingTable() const { return OutgoingTable; }
+    void SetOutgoingTable(int value) { OutgoingTable = value; }
+    // Termcap database file and the terminal type looked up in it.
+    const std::string& GetTermcapFile() const { return TermcapFile; }
+    void SetTermcapFile(const std::string& value) { TermcapFile = value; }
+    const std::string& GetTerminalType() const { return TerminalType; }
+    void SetTerminalType(const std::string& value) { TerminalType = value; }
+    // Login user name.
+    const std::string& GetUser() const { return User; }
+    void SetUser(const std::string& value) { User = value; }
+
+  private:
+    std::string Address;
+    int ConsoleType = kConsoleNcsa;
+    bool EnableBeep = true;
+    bool Historable = true;
+    bool KeepSelection = false;
+    std::string KeyFile;
+    std::string LogFile;
+    int LogMode = kLogNone;
+    std::string Name;
+    std::string Password;
+    int Port = 23;
+    int Protocol = kProtocolTelnet;
+    int MaxScrollSize = 256;
+    int AuthType = kAuthPassword;
+    int IncomingTable = 0;
+    int OutgoingTable = 1;
+    std::string TermcapFile = "termcap";
+    std::string TerminalType;
+    std::string User;
+};
