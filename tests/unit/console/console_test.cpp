@@ -1,0 +1,510 @@
+#include "console/console.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/exception.h"
+#include "config/host_config.h"
+#include "console/headless_console.h"
+
+namespace {
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    ConsoleTest() : console(80, 25) { screen = console.AddScreen(); }
+
+    std::string Row(int y, int screenIndex = -1) const {
+        const ScreenRecord& s = console.GetScreen(screenIndex < 0 ? screen : screenIndex);
+        std::string row;
+        for (int x = 0; x < s.Width; ++x)
+            row.push_back(static_cast<char>(s.Cells[y * s.Width + x].Char));
+        return row;
+    }
+    std::string RowPrefix(int y, int n) const { return Row(y).substr(0, n); }
+    TCell Cell(int x, int y) const {
+        const ScreenRecord& s = console.GetScreen(screen);
+        return s.Cells[y * s.Width + x];
+    }
+    void Write(const std::string& text) { console.WriteText(screen, text.c_str()); }
+    // Writes a marker text at the start of every row: "r00", "r01" ...
+    void NumberRows() {
+        for (int y = 0; y < 25; ++y) {
+            console.SetCursor(screen, 0, y);
+            char text[8];
+            std::snprintf(text, sizeof text, "r%02d", y);
+            Write(text);
+        }
+    }
+
+    THeadlessConsole console;
+    int screen = 0;
+};
+
+TEST_F(ConsoleTest, SlotsAndErrors) {
+    // The first screen already counts; 15 more fit, the 17th is refused.
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(console.AddScreen(), i);
+    try {
+        console.AddScreen();
+        FAIL() << "17th screen accepted";
+    } catch (const TException& e) {
+        EXPECT_STREQ(e.what(), "TConsole::AddScreen: Unable to add new screen.");
+    }
+    console.DelScreen(3);
+    EXPECT_EQ(console.AddScreen(), 3);  // lowest free slot
+    console.DelScreen(5);
+    try {
+        console.DelScreen(5);
+        FAIL() << "freed twice";
+    } catch (const TException& e) {
+        EXPECT_STREQ(e.what(), "TConsole::DelScreen: Screen 5 is not in use.");
+    }
+    try {
+        console.SetSize(5, 10, 10);
+        FAIL();
+    } catch (const TException& e) {
+        EXPECT_STREQ(e.what(), "TConsole::SetSize: Screen 5 is not in use.");
+    }
+    EXPECT_THROW(console.DelScreen(16), TException);
+    EXPECT_THROW(console.DelScreen(-1), TException);
+    // Operations on a free or invalid slot do nothing instead of crashing.
+    console.PutChar(5, 'x');
+    console.PutChar(99, 'x');
+    console.ClearToEndOfScreen(-3);
+    EXPECT_EQ(console.GetSelectionText(5), "");
+}
+
+TEST_F(ConsoleTest, NewScreenIsBlankAtConsoleSize) {
+    const ScreenRecord& s = console.GetScreen(screen);
+    EXPECT_EQ(s.Width, 80);
+    EXPECT_EQ(s.Height, 25);
+    EXPECT_EQ(s.RegionTop, 0);
+    EXPECT_EQ(s.RegionBottom, 24);
+    EXPECT_EQ(s.Attribute, 7);
+    EXPECT_EQ(Row(24), std::string(80, ' '));
+    EXPECT_EQ(Cell(79, 24).Attr, 7);
+}
+
+TEST_F(ConsoleTest, WrapAtLastColumn) {
+    console.SetAutoWrap(screen, true);
+    Write(std::string(80, 'a'));
+    EXPECT_EQ(console.GetCursorX(screen), 79);
+    EXPECT_EQ(console.GetCursorY(screen), 0);
+    EXPECT_TRUE(console.GetScreen(screen).WrapPending);
+    Write("b");
+    EXPECT_EQ(Cell(0, 1).Char, 'b');
+    EXPECT_EQ(Cell(79, 0).Char, 'a');
+    EXPECT_EQ(console.GetCursorX(screen), 1);
+
+    // A carriage return cancels the pending wrap.
+    console.SetCursor(screen, 0, 5);
+    Write(std::string(80, 'c') + "\rd");
+    EXPECT_EQ(Cell(0, 5).Char, 'd');
+    EXPECT_EQ(Cell(0, 6).Char, ' ');
+
+    // Without auto-wrap the 81st character overwrites column 79.
+    console.SetAutoWrap(screen, false);
+    console.SetCursor(screen, 0, 10);
+    Write(std::string(80, 'e') + "f");
+    EXPECT_EQ(Cell(79, 10).Char, 'f');
+    EXPECT_EQ(Cell(0, 11).Char, ' ');
+    EXPECT_EQ(console.GetCursorX(screen), 79);
+}
+
+TEST_F(ConsoleTest, WrapPastBottomScrolls) {
+    console.SetAutoWrap(screen, true);
+    NumberRows();
+    console.SetCursor(screen, 0, 24);
+    Write(std::string(80, 'z'));
+    EXPECT_FALSE(console.WrappedPastBottom(screen));
+    Write("y");
+    EXPECT_TRUE(console.WrappedPastBottom(screen));
+    EXPECT_EQ(RowPrefix(0, 3), "r01");
+    EXPECT_EQ(Row(23), std::string(80, 'z'));
+    EXPECT_EQ(Cell(0, 24).Char, 'y');
+    EXPECT_EQ(console.GetCursorY(screen), 24);
+    Write("x");  // the next printed byte clears the flag
+    EXPECT_FALSE(console.WrappedPastBottom(screen));
+
+    // CompletePendingWrap on its own resolves the wrap without printing.
+    console.SetCursor(screen, 0, 3);
+    Write(std::string(80, 'q'));
+    console.CompletePendingWrap(screen);
+    EXPECT_EQ(console.GetCursorX(screen), 0);
+    EXPECT_EQ(console.GetCursorY(screen), 4);
+}
+
+TEST_F(ConsoleTest, WrapBelowRegionDoesNotScroll) {
+    console.SetAutoWrap(screen, true);
+    NumberRows();
+    console.SetScrollRegion(screen, 0, 19);
+    // From the region's bottom row a wrap goes to the row below it.
+    console.SetCursor(screen, 0, 19);
+    Write(std::string(80, 'w') + "v");
+    EXPECT_EQ(RowPrefix(0, 3), "r00");
+    EXPECT_EQ(console.GetCursorY(screen), 20);
+    EXPECT_EQ(Cell(0, 20).Char, 'v');
+    // From the last row (outside the region) it stays on the last row and
+    // leaves the region alone.
+    console.SetCursor(screen, 0, 24);
+    Write(std::string(80, 'u') + "t");
+    EXPECT_EQ(RowPrefix(0, 3), "r00");
+    EXPECT_EQ(console.GetCursorY(screen), 24);
+    EXPECT_EQ(Cell(0, 24).Char, 't');
+}
+
+TEST_F(ConsoleTest, ControlBytes) {
+    Write("ab");
+    for (unsigned char c = 0; c <= 6; ++c) console.PutChar(screen, c);
+    EXPECT_EQ(console.GetCursorX(screen), 2);
+    EXPECT_EQ(RowPrefix(0, 3), "ab ");
+    // A bell on the banner (no host) or with EnableBeep off makes no sound.
+    console.PutChar(screen, 7);
+    THostConfig quiet;
+    quiet.SetEnableBeep(false);
+    console.SetHostConfig(screen, &quiet);
+    console.PutChar(screen, 7);
+    EXPECT_EQ(console.Beeps(), 0);
+    THostConfig loud;
+    console.SetHostConfig(screen, &loud);
+    console.PutChar(screen, 7);
+    EXPECT_EQ(console.Beeps(), 1);
+    EXPECT_EQ(console.GetCursorX(screen), 2);
+
+    // Tabs: next multiple of 8, clamped to the last column.
+    console.SetCursor(screen, 3, 1);
+    console.PutChar(screen, 9);
+    EXPECT_EQ(console.GetCursorX(screen), 8);
+    console.SetCursor(screen, 75, 1);
+    console.PutChar(screen, 9);
+    EXPECT_EQ(console.GetCursorX(screen), 79);
+
+    // Backspace, with and without reverse wrap.
+    console.SetCursor(screen, 0, 2);
+    console.PutChar(screen, 8);
+    EXPECT_EQ(console.GetCursorX(screen), 0);
+    EXPECT_EQ(console.GetCursorY(screen), 2);
+    console.SetReverseWrap(screen, true);
+    console.PutChar(screen, 8);
+    EXPECT_EQ(console.GetCursorX(screen), 79);
+    EXPECT_EQ(console.GetCursorY(screen), 1);
+    // 11, 12 and 14.. are printed.
+    console.SetCursor(screen, 0, 3);
+    console.PutChar(screen, 12);
+    console.PutChar(screen, 0xE0);
+    EXPECT_EQ(Cell(0, 3).Char, 12);
+    EXPECT_EQ(Cell(1, 3).Char, 0xE0);
+}
+
+TEST_F(ConsoleTest, ScrollRegionFeedsScrollBack) {
+    THostConfig host;
+    host.SetMaxScrollSize(3);
+    console.SetHostConfig(screen, &host);
+    NumberRows();
+    console.SetCursor(screen, 0, 24);
+    for (int i = 0; i < 5; ++i) console.PutChar(screen, 10);
+    const ScreenRecord& s = console.GetScreen(screen);
+    ASSERT_EQ(s.ScrollLines, 3);
+    // The last three saved rows, oldest first.
+    EXPECT_EQ(static_cast<char>(s.ScrollBack[0].Char), 'r');
+    EXPECT_EQ(std::string(1, s.ScrollBack[1].Char) + char(s.ScrollBack[2].Char), "02");
+    EXPECT_EQ(std::string(1, s.ScrollBack[80 + 2].Char), "3");
+    EXPECT_EQ(std::string(1, s.ScrollBack[160 + 2].Char), "4");
+    EXPECT_EQ(RowPrefix(0, 3), "r05");
+    EXPECT_EQ(Row(24), std::string(80, ' '));
+
+    // A region below the top scrolls only its rows and saves nothing.
+    console.SetScrollRegion(screen, 5, 10);
+    console.SetCursor(screen, 0, 10);
+    console.PutChar(screen, 10);
+    EXPECT_EQ(s.ScrollLines, 3);
+    EXPECT_EQ(RowPrefix(4, 3), "r09");
+    EXPECT_EQ(RowPrefix(5, 3), "r11");
+    EXPECT_EQ(RowPrefix(9, 3), "r15");
+    EXPECT_EQ(Row(10), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(11, 3), "r16");
+    // Line feed below the region moves down, never scrolls the region.
+    console.SetCursor(screen, 0, 22);
+    console.PutChar(screen, 10);
+    console.PutChar(screen, 10);
+    console.PutChar(screen, 10);
+    EXPECT_EQ(console.GetCursorY(screen), 24);
+    EXPECT_EQ(RowPrefix(5, 3), "r11");
+
+    // Bad regions from the host are ignored.
+    console.SetScrollRegion(screen, 10, 3);
+    console.SetScrollRegion(screen, -1, 5);
+    console.SetScrollRegion(screen, 0, 25);
+    EXPECT_EQ(s.RegionTop, 5);
+    EXPECT_EQ(s.RegionBottom, 10);
+}
+
+TEST_F(ConsoleTest, InsertDeleteAtRegionEdges) {
+    NumberRows();
+    console.SetScrollRegion(screen, 5, 10);
+    // At the region's bottom row one inserted line only blanks that row.
+    console.SetCursor(screen, 0, 10);
+    console.InsertLines(screen, 1);
+    EXPECT_EQ(Row(10), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(11, 3), "r11");
+    EXPECT_EQ(RowPrefix(9, 3), "r09");
+    // At the top row: rows move down inside the region, row 10 falls out.
+    console.SetCursor(screen, 0, 5);
+    console.InsertLines(screen, 2);
+    EXPECT_EQ(Row(5), std::string(80, ' '));
+    EXPECT_EQ(Row(6), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(7, 3), "r05");
+    EXPECT_EQ(RowPrefix(10, 3), "r08");
+    EXPECT_EQ(RowPrefix(11, 3), "r11");
+    EXPECT_EQ(RowPrefix(4, 3), "r04");
+    // Delete pulls rows up from the bottom of the region and blanks there.
+    console.DeleteLines(screen, 2);
+    EXPECT_EQ(RowPrefix(5, 3), "r05");
+    EXPECT_EQ(RowPrefix(8, 3), "r08");
+    EXPECT_EQ(Row(9), std::string(80, ' '));
+    EXPECT_EQ(Row(10), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(11, 3), "r11");
+    // Huge counts from the host are clamped to the region.
+    console.SetCursor(screen, 0, 7);
+    console.DeleteLines(screen, 1000000);
+    EXPECT_EQ(RowPrefix(6, 3), "r06");
+    for (int y = 7; y <= 10; ++y) EXPECT_EQ(Row(y), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(11, 3), "r11");
+    console.SetCursor(screen, 0, 5);
+    console.InsertLines(screen, 1 << 30);
+    for (int y = 5; y <= 10; ++y) EXPECT_EQ(Row(y), std::string(80, ' '));
+    // Outside the region nothing moves.
+    console.SetCursor(screen, 0, 2);
+    console.InsertLines(screen, 3);
+    console.DeleteLines(screen, 3);
+    EXPECT_EQ(RowPrefix(2, 3), "r02");
+    EXPECT_EQ(RowPrefix(3, 3), "r03");
+    // Zero and negative counts do nothing.
+    console.SetCursor(screen, 0, 11);
+    console.InsertLines(screen, -4);
+    console.DeleteLines(screen, 0);
+    EXPECT_EQ(RowPrefix(11, 3), "r11");
+}
+
+TEST_F(ConsoleTest, CharacterEditingClamped) {
+    Write("0123456789");
+    console.SetCursor(screen, 2, 0);
+    console.DeleteChars(screen, 3);
+    EXPECT_EQ(RowPrefix(0, 8), "0156789 ");
+    console.InsertChars(screen, 2);
+    EXPECT_EQ(RowPrefix(0, 9), "01  56789");
+    console.ClearChars(screen, 1);
+    // Out-of-range counts stay within the row.
+    console.SetCursor(screen, 78, 1);
+    Write("ab");
+    console.SetCursor(screen, 0, 2);
+    Write("next");
+    console.SetCursor(screen, 78, 1);
+    console.InsertChars(screen, 100000);
+    console.ClearChars(screen, 1 << 30);
+    console.DeleteChars(screen, 1 << 30);
+    console.InsertChars(screen, -5);
+    console.DeleteChars(screen, -5);
+    console.ClearChars(screen, -5);
+    EXPECT_EQ(RowPrefix(2, 4), "next");
+    EXPECT_EQ(Cell(79, 1).Char, ' ');
+    // Deleting at the last column clears just that cell.
+    console.SetCursor(screen, 79, 2);
+    Write("Z");
+    console.SetCursor(screen, 79, 2);
+    console.DeleteChars(screen, 1);
+    EXPECT_EQ(Cell(79, 2).Char, ' ');
+    EXPECT_EQ(RowPrefix(2, 4), "next");
+    // Cursor moves far outside are clamped.
+    console.SetCursor(screen, -100, 1 << 30);
+    EXPECT_EQ(console.GetCursorX(screen), 0);
+    EXPECT_EQ(console.GetCursorY(screen), 24);
+    console.MoveCursor(screen, 2000000000, -2000000000);
+    EXPECT_EQ(console.GetCursorX(screen), 79);
+    EXPECT_EQ(console.GetCursorY(screen), 0);
+}
+
+TEST_F(ConsoleTest, ClearOperations) {
+    for (int y = 0; y < 25; ++y) {
+        console.SetCursor(screen, 0, y);
+        Write(std::string(80, 'x'));
+    }
+    console.SetAttribute(screen, 0x1F);
+    console.SetCursor(screen, 5, 2);
+    console.ClearToStartOfScreen(screen);
+    EXPECT_EQ(Row(0), std::string(80, ' '));
+    EXPECT_EQ(Row(1), std::string(80, ' '));
+    EXPECT_EQ(RowPrefix(2, 7), "      x");
+    EXPECT_EQ(Cell(5, 2).Attr, 0x1F);  // blanks in the current attribute
+    EXPECT_EQ(console.GetCursorX(screen), 5);
+    console.SetCursor(screen, 3, 4);
+    console.ClearToEndOfLine(screen);
+    EXPECT_EQ(RowPrefix(4, 4), "xxx ");
+    EXPECT_EQ(Cell(79, 4).Char, ' ');
+    console.ClearToStartOfLine(screen);
+    EXPECT_EQ(RowPrefix(4, 4), "    ");
+    console.SetCursor(screen, 40, 6);
+    console.ClearLine(screen);
+    EXPECT_EQ(Row(6), std::string(80, ' '));
+    console.SetCursor(screen, 79, 23);
+    console.ClearToEndOfScreen(screen);
+    EXPECT_EQ(Cell(78, 23).Char, 'x');
+    EXPECT_EQ(Cell(79, 23).Char, ' ');
+    EXPECT_EQ(Row(24), std::string(80, ' '));
+}
+
+TEST_F(ConsoleTest, Attributes) {
+    console.SetAttribute(screen, 0x17);
+    console.SetReverse(screen);
+    console.SetReverse(screen);  // only one swap
+    EXPECT_EQ(console.GetAttribute(screen), 0x71);
+    console.ClearReverse(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 0x17);
+    console.SetBold(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 0x1F);
+    console.ClearBold(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 0x17);
+    console.SetAttribute(screen, 0x0F);
+    console.ClearBold(screen);  // not set by SetBold: stays
+    EXPECT_EQ(console.GetAttribute(screen), 0x0F);
+    console.SetBlink(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 0x8F);
+    console.ClearBlink(screen);
+    console.SetForeground(screen, 12);  // only the low three bits count
+    console.SetBackground(screen, 9);
+    EXPECT_EQ(console.GetAttribute(screen), 0x1C);
+    console.SetReverse(screen);
+    console.ResetAttributes(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 7);
+    console.SetReverse(screen);
+    EXPECT_EQ(console.GetAttribute(screen), 0x70);
+}
+
+TEST_F(ConsoleTest, SavedCursorStack) {
+    for (int i = 0; i < 20; ++i) {
+        console.SetCursor(screen, i, i);
+        console.SaveCursor(screen);
+    }
+    EXPECT_EQ(console.GetScreen(screen).SavedDepth, 16);
+    console.RestoreCursor(screen);
+    EXPECT_EQ(console.GetCursorX(screen), 15);  // saves past 16 were dropped
+    for (int i = 0; i < 20; ++i) console.RestoreCursor(screen);
+    EXPECT_EQ(console.GetCursorX(screen), 0);
+    EXPECT_EQ(console.GetCursorY(screen), 0);
+}
+
+TEST_F(ConsoleTest, SelectionTextAndMarks) {
+    console.SetCursor(screen, 0, 3);
+    Write("abcdefghijkl");
+    console.SetCursor(screen, 0, 4);
+    Write("ABCDE");
+    console.PutChar(screen, 0x0B);  // a control byte in the cells
+    Write("GHIJKL");
+    console.SetCursor(screen, 0, 5);
+    Write("0123456789ab");
+    // Corners in any order: dragged from (10, 5) to (2, 3).
+    console.SetSelection(screen, 10, 5, 2, 3);
+    EXPECT_EQ(console.GetSelectionText(screen), "cdefghijk\rCDEGHIJK\r23456789a");
+    console.SetActiveScreen(screen);
+    EXPECT_EQ(console.ShownCell(2, 3).Attr, 0x87);
+    EXPECT_EQ(console.ShownCell(10, 5).Attr, 0x87);
+    EXPECT_EQ(console.ShownCell(11, 5).Attr, 0x07);
+    EXPECT_EQ(console.ShownCell(1, 4).Attr, 0x07);
+    EXPECT_EQ(Cell(2, 3).Attr, 0x07);  // marks live in the display only
+    // Clamped to the screen; none gives an empty text.
+    console.SetSelection(screen, 78, 24, 500, 300);
+    EXPECT_EQ(console.GetSelectionText(screen), "  ");
+    console.SetSelection(screen, -1, -1, -1, -1);
+    EXPECT_EQ(console.GetSelectionText(screen), "");
+    console.Refresh();
+    EXPECT_EQ(console.ShownCell(2, 3).Attr, 0x07);
+}
+
+TEST_F(ConsoleTest, SnapshotOfHundredSavedLines) {
+    THostConfig host;
+    host.SetMaxScrollSize(256);
+    console.SetHostConfig(screen, &host);
+    console.SetCursor(screen, 0, 24);
+    for (int i = 0; i < 100; ++i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "\r\nline%03d", i);
+        Write(text);
+    }
+    int lines = 0;
+    std::vector<TCell> block = console.TakeSnapshot(screen, lines);
+    ASSERT_EQ(lines, 125);
+    ASSERT_EQ(block.size(), 125u * 80u);
+    auto blockRow = [&](int line) {
+        std::string text;
+        for (int x = 0; x < 7; ++x) text.push_back(static_cast<char>(block[line * 80 + x].Char));
+        return text;
+    };
+    // 100 scrolls saved the 25 blank rows of the new screen, then line000..
+    EXPECT_EQ(blockRow(24), "       ");
+    EXPECT_EQ(blockRow(25), "line000");
+    EXPECT_EQ(blockRow(99), "line074");
+    EXPECT_EQ(blockRow(100), "line075");  // the screen starts here
+    EXPECT_EQ(blockRow(124), "line099");
+    // The page above the screen: block lines 75..99.
+    console.ShowPage(screen, block.data() + 75 * 80, block.size() - 75 * 80);
+    EXPECT_EQ(RowPrefix(0, 7), "line050");
+    EXPECT_EQ(RowPrefix(24, 7), "line074");
+    // A short block copies only what it holds.
+    console.ShowPage(screen, block.data() + 124 * 80, 80);
+    EXPECT_EQ(RowPrefix(0, 7), "line099");
+    EXPECT_EQ(RowPrefix(1, 7), "line051");
+}
+
+TEST_F(ConsoleTest, SaveAndRestoreScreen) {
+    THostConfig host;
+    host.SetMaxScrollSize(10);
+    console.SetHostConfig(screen, &host);
+    Write("before");
+    console.SetAttribute(screen, 0x1E);
+    ScreenRecord saved;
+    console.SaveScreen(screen, saved);
+    console.ResetAttributes(screen);
+    console.SetCursor(screen, 0, 24);
+    Write("\r\nAre you sure?\n\n");
+    EXPECT_EQ(console.GetScreen(screen).ScrollLines, 3);
+    console.RestoreScreen(screen, saved);
+    EXPECT_EQ(RowPrefix(0, 6), "before");
+    EXPECT_EQ(console.GetCursorX(screen), 6);
+    EXPECT_EQ(console.GetAttribute(screen), 0x1E);
+    EXPECT_EQ(console.GetScreen(screen).ScrollLines, 0);
+    // The saved copy is independent of the screen.
+    Write("!");
+    EXPECT_EQ(saved.Cells[6].Char, ' ');
+}
+
+TEST_F(ConsoleTest, StatusLineAndDrawing) {
+    console.SetActiveScreen(screen);
+    console.SetStatusText("status");
+    console.SetStatusLine(true);
+    EXPECT_EQ(console.ShownRow(24).substr(0, 7), "status ");
+    EXPECT_EQ(console.ShownCell(0, 24).Attr, 0x70);
+    EXPECT_EQ(console.ShownCell(6, 24).Attr, 0x07);
+    EXPECT_EQ(Row(24), std::string(80, ' '));  // the cells stay untouched
+    console.SetStatusLine(false);
+    EXPECT_EQ(console.ShownRow(24), std::string(80, ' '));
+
+    // An update changes only what differs; one on another screen draws nothing.
+    console.BeginUpdate(screen);
+    console.EndUpdate(screen);
+    EXPECT_EQ(console.LastUpdateCells(), 0);
+    console.BeginUpdate(screen);
+    Write("hi");
+    console.EndUpdate(screen);
+    EXPECT_EQ(console.LastUpdateCells(), 2);
+    EXPECT_EQ(console.ShownRow(0).substr(0, 3), "hi ");
+    EXPECT_EQ(console.ShownCursorX(), 2);
+    const int other = console.AddScreen();
+    console.BeginUpdate(other);
+    console.WriteText(other, "elsewhere");
+    console.EndUpdate(other);
+    EXPECT_EQ(console.ShownRow(0).substr(0, 3), "hi ");
+    console.SetActiveScreen(other);
+    EXPECT_EQ(console.ShownRow(0).substr(0, 9), "elsewhere");
+}
+
+}  // namespace
