@@ -1,15 +1,11 @@
 #include "config/recode_table.h"
 
+// clang-format off
 // Generated once from the KOI8-R and CP866 character sets; the eight bytes
 // each set lacks are paired with each other so that both tables stay
-// permutations. The first half below is koi8r_alt, the second alt_koi8r:
-// python3 -c
-// "P={0x93:0xF4,0x97:0xF7,0x98:0xF3,0x99:0xF2,0x9B:0xF5,0x9D:0xFD,0x9F:0xF6,0xBF:0xFC};t=[P[b] if b
-// in P else bytes([b]).decode('koi8_r').encode('cp866')[0] for b in
-// range(128,256)];i=[128+t.index(c) for c in range(128,256)];[print(('\\n' if r==0 else '')+' '+',
-// '.join('0x%02X'%v for v in x[r:r+8])+',') for x in (t,i) for r in range(0,128,8)]"
+// permutations. The command prints koi8r_alt, then alt_koi8r:
+// python3 -c "P={0x93:0xF4,0x97:0xF7,0x98:0xF3,0x99:0xF2,0x9B:0xF5,0x9D:0xFD,0x9F:0xF6,0xBF:0xFC};t=[P[b] if b in P else bytes([b]).decode('koi8_r').encode('cp866')[0] for b in range(128,256)];i=[128+t.index(c) for c in range(128,256)];[print('    '+', '.join('0x%02X'%v for v in x[r:r+8])+',') for x in (t,i) for r in range(0,128,8)]"
 
-// clang-format off
 const unsigned char kKoi8rToAlt[kRecodeTableSize] = {
     0xC4, 0xB3, 0xDA, 0xBF, 0xC0, 0xD9, 0xC3, 0xB4,
     0xC2, 0xC1, 0xC5, 0xDF, 0xDC, 0xDB, 0xDD, 0xDE,
