@@ -1,0 +1,140 @@
+#include "console/text_console.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/exception.h"
+#include "console/key_table.h"
+#include "platform/terminal.h"
+#include "platform/terminal_output.h"
+
+TTextConsole::TTextConsole(int inFd, int outFd) : in_fd_(inFd), out_fd_(outFd) {
+    if (!::isatty(inFd))
+        ThrowError("TTextConsole::CreateHandle: Unable to create handle %d. Error code %d.\n", -10,
+                   errno);
+    if (!::isatty(outFd))
+        ThrowError("TTextConsole::CreateHandle: Unable to create handle %d. Error code %d.\n", -11,
+                   errno);
+    if (!TerminalSize(outFd, width_, height_)) {
+        width_ = 80;
+        height_ = 25;
+    }
+    if (!TerminalEnter(inFd, outFd))
+        ThrowError("TTextConsole::CreateHandle: Unable to create handle %d. Error code %d.\n", -10,
+                   errno);
+    SetConsoleSize(width_, height_);
+    shown_.assign(static_cast<std::size_t>(width_) * height_, TCell{' ', 0, kDefaultAttribute});
+    // TerminalEnter cleared the screen with default colours; that is what
+    // the terminal shows, except that its default colours may not be ours.
+    Send("\x1b[?7l\x1b[37;40m\x1b[2J");
+    painter_.Reset();
+}
+
+TTextConsole::~TTextConsole() {
+    Send("\x1b[?7h");
+    TerminalLeave();
+}
+
+void TTextConsole::Send(const std::string& bytes) {
+    if (!bytes.empty()) TerminalWrite(bytes);
+}
+
+void TTextConsole::GetSize(int& width, int& height) {
+    width = width_;
+    height = height_;
+}
+
+void TTextConsole::Redraw(bool clear) {
+    std::lock_guard guard(OutputLock());
+    out_.clear();
+    if (clear) {
+        painter_.Reset();
+        out_.append("\x1b[0m\x1b[37;40m\x1b[2J");
+    }
+    ScreenRecord& s = Screens[ActiveScreen];
+    if (s.InUse && s.Width == width_ && s.Height == height_) {
+        ComposeScreen(s);
+        painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, true);
+        painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+    }
+    Send(out_);
+}
+
+void TTextConsole::Refresh() {
+    Redraw(false);
+}
+
+void TTextConsole::UpdateCursor() {
+    std::lock_guard guard(OutputLock());
+    const ScreenRecord& s = Screens[ActiveScreen];
+    out_.clear();
+    painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+    Send(out_);
+}
+
+void TTextConsole::BeginUpdate(int screen) {
+    if (!IsScreenInUse(screen)) return;
+    std::lock_guard guard(OutputLock());
+    ScreenRecord& s = Screens[screen];
+    s.Previous = s.Display;
+}
+
+void TTextConsole::EndUpdate(int screen) {
+    if (!IsScreenInUse(screen)) return;
+    std::lock_guard guard(OutputLock());
+    if (screen != ActiveScreen) return;
+    ScreenRecord& s = Screens[screen];
+    if (s.Width != width_ || s.Height != height_) return;
+    ComposeScreen(s);
+    // Compared with what the terminal shows rather than with the display at
+    // BeginUpdate: a Refresh or another writer in between cannot leave
+    // stale cells behind.
+    out_.clear();
+    painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, false);
+    painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+    Send(out_);
+}
+
+void TTextConsole::ReadInput(int timeoutMs) {
+    pollfd fds[2] = {{in_fd_, POLLIN, 0}, {ResizeFd(), POLLIN, 0}};
+    const int n = ::poll(fds, ResizeFd() >= 0 ? 2 : 1, timeoutMs);
+    if (n < 0) return;  // EINTR: the caller loops
+    if (n == 0) {
+        decoder_.Timeout();
+        return;
+    }
+    if (ResizeFd() >= 0 && (fds[1].revents & POLLIN) && DrainResizes()) Redraw(true);
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buffer[4096];
+        const ssize_t got = ::read(in_fd_, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            ThrowError("TTextConsole::ReadEvent: Terminal input closed.");
+        if (got > 0) decoder_.Feed(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool TTextConsole::WaitInput(int wakeFd) {
+    for (;;) {
+        if (decoder_.HasEvent()) return true;
+        if (decoder_.Incomplete()) {
+            ReadInput(kEscapeDelayMs);
+            continue;
+        }
+        pollfd fds[3] = {{in_fd_, POLLIN, 0}, {ResizeFd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int n = ::poll(fds, 3, -1);
+        if (n < 0) continue;
+        if (fds[1].revents & POLLIN) {
+            if (DrainResizes()) Redraw(true);
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) return true;
+        if (wakeFd >= 0 && (fds[2].revents & POLLIN)) return false;
+    }
+}
+
+void TTextConsole::ReadEvent(INPUT_RECORD& record) {
+    while (!decoder_.HasEvent()) ReadInput(decoder_.Incomplete() ? kEscapeDelayMs : -1);
+    record = decoder_.PopEvent();
+    NormaliseKeyEvent(record);
+}

@@ -1,0 +1,53 @@
+// The back end for a POSIX terminal. Start-up puts the terminal in raw mode
+// with the alternate screen, SGR mouse reporting and bracketed paste (undone
+// by the destructor, and by the control handler on signals); the active
+// screen is drawn as UTF-8 with SGR colours; input bytes are decoded into
+// console input records.
+//
+// Threads: ReadEvent, WaitInput and EventPending run on the main thread
+// only. Refresh, UpdateCursor, BeginUpdate and EndUpdate may run on any
+// thread; each composes and draws under the output lock and sends one write.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/input_decoder.h"
+#include "console/screen_painter.h"
+
+class TTextConsole : public TConsole {
+  public:
+    // Standard input and output must be terminals; otherwise raises the
+    // CreateHandle message with the standard-handle number (-10 input,
+    // -11 output) and the error code.
+    TTextConsole(int inFd = 0, int outFd = 1);
+    ~TTextConsole() override;
+
+    void GetSize(int& width, int& height) override;
+    void Refresh() override;
+    void UpdateCursor() override;
+    void BeginUpdate(int screen) override;
+    void EndUpdate(int screen) override;
+    int GetInputHandle() override { return in_fd_; }
+    bool EventPending() override { return decoder_.HasEvent(); }
+    bool WaitInput(int wakeFd) override;
+    void ReadEvent(INPUT_RECORD& record) override;
+
+    // How long a lone ESC waits for the rest of a sequence.
+    static constexpr int kEscapeDelayMs = 50;
+
+  private:
+    void Redraw(bool clear);
+    void ReadInput(int timeoutMs);
+    void Send(const std::string& bytes);
+
+    int in_fd_;
+    int out_fd_;
+    int width_ = 80;
+    int height_ = 25;
+    TInputDecoder decoder_;
+    TScreenPainter painter_;
+    std::vector<TCell> shown_;  // what the terminal shows now
+    std::string out_;
+};

@@ -1,0 +1,11 @@
+// The process's control handler: what Ctrl+Break did on the console.
+// SIGTERM, SIGHUP and SIGINT restore the terminal and the title and end the
+// process with exit code 1. Fatal signals (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGABRT) restore them too and then die of the signal as before; atexit
+// covers a plain exit(). SIGPIPE is ignored: a peer that goes away must show
+// up as a write error, not end the program.
+#pragma once
+
+void InstallControlHandler();
+// Back to the default actions (the ESC exit path, after the restore).
+void RemoveControlHandler();
