@@ -1,0 +1,274 @@
+#include "net/telnet_connection.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "config/host_config.h"
+#include "console/headless_console.h"
+#include "fake_peer.h"
+
+namespace {
+
+// Bytes written as numbers, the way the telnet RFCs list them.
+std::string B(std::initializer_list<int> bytes) {
+    std::string s;
+    for (int b : bytes) s += static_cast<char>(b);
+    return s;
+}
+
+class TelnetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        console_ = std::make_unique<THeadlessConsole>(80, 25);
+        Console = console_.get();
+        screen_ = Console->AddScreen();
+        host_.SetAddress("127.0.0.1");
+        host_.SetPort(server_.Port());
+        host_.SetTerminalType("ansi5");
+        host_.SetUser("guest");
+    }
+    void TearDown() override {
+        connection_.reset();
+        Console = nullptr;
+    }
+
+    void Connect() {
+        connection_ = std::make_unique<TTelnetConnection>(&host_, screen_);
+        peer_ = server_.Accept();
+        ASSERT_GE(peer_, 0);
+    }
+
+    // The server sends `bytes`; one read of the client's session buffer.
+    std::string Exchange(const std::string& bytes) {
+        SendBytes(peer_, bytes);
+        char buffer[32768];
+        int count = connection_->GetBuffer(buffer, sizeof buffer, false);
+        EXPECT_GE(count, 0);
+        return std::string(buffer, static_cast<std::size_t>(std::max(count, 0)));
+    }
+    std::string Reply(std::size_t count) { return ReadBytes(peer_, count); }
+    std::string NoMoreReplies() { return ReadPending(peer_, 50); }
+
+    std::unique_ptr<THeadlessConsole> console_;
+    int screen_ = 0;
+    THostConfig host_;
+    TFakeServer server_;
+    std::unique_ptr<TTelnetConnection> connection_;
+    int peer_ = -1;
+};
+
+}  // namespace
+
+TEST_F(TelnetTest, AnswersOptionRequests) {
+    Connect();
+    struct Case {
+        std::string request, reply;
+    };
+    const Case cases[] = {
+        {B({255, 253, 24}), B({255, 251, 24})},  // DO TERMINAL-TYPE: WILL
+        {B({255, 253, 0}), B({255, 251, 0})},    // DO BINARY: WILL
+        {B({255, 253, 1}), B({255, 251, 1})},    // DO ECHO: WILL
+        {B({255, 253, 3}), B({255, 251, 3})},    // DO SGA: WILL
+        {B({255, 253, 5}), B({255, 252, 5})},    // DO anything else: WONT
+        {B({255, 253, 39}), B({255, 251, 39})},  // DO NEW-ENVIRON with a user: WILL
+        {B({255, 251, 1}), B({255, 253, 1})},    // WILL ECHO: DO
+        {B({255, 251, 3}), B({255, 253, 3})},    // WILL SGA: DO
+        {B({255, 251, 24}), B({255, 253, 24})},
+        {B({255, 251, 34}), B({255, 254, 34})},  // WILL LINEMODE: DONT
+        {B({255, 252, 3}), B({255, 254, 3})},    // WONT: DONT
+        {B({255, 254, 1}), B({255, 252, 1})},    // DONT: WONT
+    };
+    for (const Case& c : cases) {
+        // A read holding nothing but a command delivers no data and leaves
+        // the connection open.
+        EXPECT_EQ(Exchange(c.request), "");
+        EXPECT_EQ(connection_->GetState(), kStateOpen);
+        EXPECT_EQ(Reply(c.reply.size()), c.reply) << int(c.request[1]) << " " << int(c.request[2]);
+    }
+    // Asked again, answered again: there is no option state.
+    EXPECT_EQ(Exchange(B({255, 253, 24})), "");
+    EXPECT_EQ(Reply(3), B({255, 251, 24}));
+    // Commands without options (NOP, GA, AYT) go without a reply.
+    EXPECT_EQ(Exchange(B({'a', 255, 241, 'b', 255, 249, 'c', 255, 246})), "abc");
+    EXPECT_EQ(NoMoreReplies(), "");
+}
+
+TEST_F(TelnetTest, RefusesNewEnvironWithoutUserName) {
+    host_.SetUser("");
+    Connect();
+    EXPECT_EQ(Exchange(B({255, 253, 39})), "");
+    EXPECT_EQ(Reply(3), B({255, 252, 39}));
+}
+
+TEST_F(TelnetTest, SendsWindowSizeOnDoNaws) {
+    Connect();
+    EXPECT_EQ(Exchange(B({255, 253, 31})), "");
+    EXPECT_EQ(Reply(12), B({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240}));
+    EXPECT_EQ(NoMoreReplies(), "");
+}
+
+TEST_F(TelnetTest, WindowSizeIsSixteenBitsWithIacDoubled) {
+    Connect();
+    const COORD size{300, 255};
+    EXPECT_TRUE(connection_->ReportWindowSize(&size));
+    // 300 = 1 * 256 + 44; a byte 255 inside a sub-negotiation is doubled.
+    EXPECT_EQ(Reply(10), B({255, 250, 31, 1, 44, 0, 255, 255, 255, 240}));
+
+    // DO NAWS reports the size of the session's own screen.
+    Console->SetSize(screen_, 132, 50);
+    EXPECT_EQ(Exchange(B({255, 253, 31})), "");
+    EXPECT_EQ(Reply(12), B({255, 251, 31, 255, 250, 31, 0, 132, 0, 50, 255, 240}));
+}
+
+TEST_F(TelnetTest, AnswersTerminalTypeAndEnvironmentRequests) {
+    Connect();
+    EXPECT_EQ(Exchange(B({255, 250, 24, 1, 255, 240})), "");
+    EXPECT_EQ(Reply(11), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
+
+    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 255, 240})), "");
+    EXPECT_EQ(Reply(17), B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
+
+    // A SEND that names the variables it wants: the list is consumed with
+    // the request, not shown as data.
+    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 0}) + "USER" + B({3, 255, 240}) + "zz"), "zz");
+    EXPECT_EQ(Reply(17), B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
+
+    // The server's own IS, and sub-negotiations of other options: no reply.
+    EXPECT_EQ(Exchange(B({255, 250, 24, 0}) + "VT100" + B({255, 240, 'k'})), "k");
+    EXPECT_EQ(Exchange(B({255, 250, 5, 1, 2, 3, 255, 240, 'l'})), "l");
+    EXPECT_EQ(NoMoreReplies(), "");
+}
+
+TEST_F(TelnetTest, LongNamesAreSentWholeAndEscaped) {
+    host_.SetTerminalType(std::string(200, 't'));
+    host_.SetUser(std::string("a\xff", 2) + std::string(150, 'u'));
+    Connect();
+    EXPECT_EQ(Exchange(B({255, 250, 24, 1, 255, 240})), "");
+    EXPECT_EQ(Reply(206), B({255, 250, 24, 0}) + std::string(200, 't') + B({255, 240}));
+    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 255, 240})), "");
+    EXPECT_EQ(Reply(165), B({255, 250, 39, 0, 0}) + "USER" + B({1, 'a', 255, 255}) +
+                              std::string(150, 'u') + B({255, 240}));
+}
+
+TEST_F(TelnetTest, DoubledIacIsOneDataByte) {
+    Connect();
+    EXPECT_EQ(Exchange(B({97, 98, 255, 255, 99})), B({97, 98, 255, 99}));
+    // Cut between the two: the pair is completed by the next read.
+    EXPECT_EQ(Exchange(B({'x', 255})), "x");
+    EXPECT_EQ(Exchange(B({255, 'y', 255, 255, 255, 255})), B({255, 'y', 255, 255}));
+    // Carriage return and zero bytes are data like any other.
+    EXPECT_EQ(Exchange(B({'\r', 0, '\r', '\n'})), B({'\r', 0, '\r', '\n'}));
+    EXPECT_EQ(NoMoreReplies(), "");
+}
+
+TEST_F(TelnetTest, CommandCutByTheEndOfAReadIsCompletedByTheNext) {
+    Connect();
+    EXPECT_EQ(Exchange(B({'a', 'b', 255, 253})), "ab");
+    EXPECT_EQ(NoMoreReplies(), "");
+    EXPECT_EQ(Exchange(B({24, 'c', 'd'})), "cd");
+    EXPECT_EQ(Reply(3), B({255, 251, 24}));
+
+    // A sub-negotiation spread over three reads.
+    EXPECT_EQ(Exchange(B({'e', 255, 250, 24})), "e");
+    EXPECT_EQ(Exchange(B({1, 255})), "");
+    EXPECT_EQ(NoMoreReplies(), "");
+    EXPECT_EQ(Exchange(B({240, 'f'})), "f");
+    EXPECT_EQ(Reply(11), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
+}
+
+TEST_F(TelnetTest, SmallCallerBufferKeepsTheStreamInOrder) {
+    Connect();
+    SendBytes(peer_, B({'a', 255, 253, 3}));
+    char buffer[1];
+    ASSERT_EQ(connection_->GetBuffer(buffer, 1, false), 1);
+    EXPECT_EQ(buffer[0], 'a');
+    // Reads of one byte still complete the command: IAC, then DO, then 3.
+    std::string data;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(connection_->GetBuffer(buffer, 1, false), 0);
+    }
+    EXPECT_EQ(Reply(3), B({255, 251, 3}));
+    SendBytes(peer_, B({'b', 255, 255}));
+    for (int i = 0; i < 3; ++i) {
+        int count = connection_->GetBuffer(buffer, 1, false);
+        data.append(buffer, static_cast<std::size_t>(count));
+    }
+    EXPECT_EQ(data, B({'b', 255}));
+}
+
+TEST_F(TelnetTest, UnendingSubnegotiationIsGivenUp) {
+    Connect();
+    // 1 option byte plus 1199 parameter bytes over two reads: the first
+    // kMaxSubnegotiationLength bytes are dropped, the rest is data again.
+    EXPECT_EQ(Exchange(B({'<', 255, 250, 24}) + std::string(599, 'x')), "<");
+    EXPECT_EQ(Exchange(std::string(600, 'x') + ">"),
+              std::string(1200 - kMaxSubnegotiationLength, 'x') + ">");
+    // Nothing was answered, and commands work again.
+    EXPECT_EQ(Exchange(B({255, 253, 1})), "");
+    EXPECT_EQ(Reply(3), B({255, 251, 1}));
+    EXPECT_EQ(NoMoreReplies(), "");
+
+    // A long one that is closed within the limit is removed whole.
+    EXPECT_EQ(Exchange(B({255, 250, 24, 0}) + std::string(1000, 'v') + B({255, 240, '!'})), "!");
+}
+
+TEST_F(TelnetTest, UserDataDoublesIacAndRemoteCloseEnds) {
+    Connect();
+    connection_->PutBuffer("x\xffy", 3, false);
+    connection_->PutBuffer("plain", 5, false);
+    EXPECT_EQ(ReadPending(peer_), B({'x', 255, 255, 'y'}) + "plain");
+
+    server_.Close(peer_);
+    char buffer[64];
+    EXPECT_EQ(connection_->GetBuffer(buffer, sizeof buffer, false), 0);
+    EXPECT_EQ(connection_->GetState(), kStateClosed);
+}
+
+TEST_F(TelnetTest, AnswersAndUserDataDoNotInterleave) {
+    Connect();
+    constexpr int kRequests = 400;
+    constexpr int kKeys = 2000;
+    std::string requests;
+    for (int i = 0; i < kRequests; ++i) requests += B({255, 253, 31});
+    requests += "END";
+
+    // The session thread reads (and answers NAWS, 12 bytes each) while the
+    // input thread types.
+    std::thread session([&] {
+        std::string data;
+        char buffer[32768];
+        while (data.find("END") == std::string::npos) {
+            int count = connection_->GetBuffer(buffer, sizeof buffer, false);
+            if (count <= 0 && connection_->GetState() != kStateOpen) break;
+            data.append(buffer, static_cast<std::size_t>(count));
+        }
+    });
+    std::thread typist([&] {
+        for (int i = 0; i < kKeys; ++i) connection_->PutBuffer("key", 3, false);
+    });
+    SendBytes(peer_, requests);
+    typist.join();
+    session.join();
+
+    const std::string answer = B({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240});
+    std::string received = ReadBytes(peer_, kRequests * answer.size() + kKeys * 3);
+    int answers = 0;
+    std::string keys;
+    for (std::size_t i = 0; i < received.size();) {
+        if (received.compare(i, answer.size(), answer) == 0) {
+            ++answers;
+            i += answer.size();
+        } else {
+            keys += received[i++];
+        }
+    }
+    EXPECT_EQ(answers, kRequests);
+    std::string expected_keys;
+    for (int i = 0; i < kKeys; ++i) expected_keys += "key";
+    EXPECT_TRUE(keys == expected_keys) << keys.size() << " bytes outside whole answers";
+}
