@@ -1,0 +1,59 @@
+# shellcheck shell=bash
+# Fixed ports, accounts and paths of the local test servers.
+# Sourced by every script in this folder and by end-to-end tests; env.py gives Python tests
+# exactly the same values (it sources this file through bash).
+# Every server binds 127.0.0.1 only.
+
+QUENLOR_PEERS_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+export QUENLOR_PEERS_DIR
+
+# Keys, configurations, logs and PID files live here; nothing in the work tree is written
+# except tests/peers/ssh2/node_modules (git-ignored).
+export QUENLOR_PEERS_STATE=/tmp/quenlor-peers
+
+# Ports.
+export QUENLOR_SSHD_PORT=2222        # openssh-server with the legacy SSH-2 algorithms
+export QUENLOR_SSHD_NOKEX_PORT=2223  # the same sshd set-up without diffie-hellman-group1-sha1
+export QUENLOR_SSH2JS_PORT=2224      # npm ssh2 server: blowfish-cbc, cast128-cbc, arcfour, 3des-cbc
+# The same server process offering one algorithm only, so that a client whose proposal is
+# fixed still gets it ("3des-cbc" and "hmac-sha1" come first in Quenlor's lists).
+export QUENLOR_SSH2JS_BLOWFISH_PORT=2227  # blowfish-cbc only
+export QUENLOR_SSH2JS_CAST128_PORT=2228   # cast128-cbc only
+export QUENLOR_SSH2JS_ARCFOUR_PORT=2229   # arcfour only
+export QUENLOR_SSH2JS_HMACMD5_PORT=2230   # all four ciphers, hmac-md5 only
+export QUENLOR_SSH1_PORT=2225        # SSH-1 peer offering 3DES and Blowfish
+export QUENLOR_SSH1_NO3DES_PORT=2226 # SSH-1 peer offering Blowfish only
+export QUENLOR_TELNET_PORT=2323      # inetutils-telnetd behind socat
+
+# The test account (all servers authenticate this user only).
+export QUENLOR_TEST_USER=quenlor
+export QUENLOR_TEST_PASSWORD=quenlor-test-pw
+export QUENLOR_TEST_HOME=/home/quenlor
+# The shell prompt of the account (set in its .bashrc); no trailing newline.
+export QUENLOR_TEST_PROMPT='quenlor$ '
+
+# Keys (written by setup-accounts.sh).
+export QUENLOR_HOST_DSA_KEY=$QUENLOR_PEERS_STATE/host_dsa        # SSH-2 host key, PEM, ssh-dss
+export QUENLOR_USER_DSA_KEY=$QUENLOR_PEERS_STATE/user_dsa        # "BEGIN DSA PRIVATE KEY"
+export QUENLOR_USER_DSA_PUB=$QUENLOR_PEERS_STATE/user_dsa.pub
+export QUENLOR_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/authorized_keys
+export QUENLOR_USER_RSA1_KEY=$QUENLOR_PEERS_STATE/user_rsa1      # SSH-1 key file, cipher 0
+export QUENLOR_USER_RSA1_PUB=$QUENLOR_PEERS_STATE/user_rsa1.pub  # "bits e n comment"
+export QUENLOR_SSH1_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/ssh1_authorized_keys
+export QUENLOR_SSH1_HOST_KEY=$QUENLOR_PEERS_STATE/ssh1_host_rsa.pem
+
+# What the SSH-1 peer records: one line per event, "pty TERM ROWS COLS" for REQUEST_PTY and
+# "window ROWS COLS" for WINDOW_SIZE, appended in arrival order.
+export QUENLOR_SSH1_PTY_FILE=$QUENLOR_PEERS_STATE/ssh1-pty.txt
+# The SSH-1 peer sends this line (and CR LF) as SSH_SMSG_STDERR_DATA when a shell starts, so
+# every SSH-1 session shows one standard-error message before the prompt.
+export QUENLOR_SSH1_BANNER='SSH-1 test peer: stderr line'
+
+# Files in the test account's home directory.
+export QUENLOR_KOI8R_FILE=$QUENLOR_TEST_HOME/koi8r.txt            # KOI8-R bytes
+export QUENLOR_CYRILLIC_UTF8_FILE=$QUENLOR_TEST_HOME/cyrillic-utf8.txt  # same text, UTF-8
+export QUENLOR_LINES200_FILE=$QUENLOR_TEST_HOME/lines200.txt      # "line 001" .. "line 200"
+export QUENLOR_BIG_FILE=$QUENLOR_TEST_HOME/big20m.txt             # 20 000 000 bytes of text
+
+# The only Python that has Debian's python3-cryptography.
+export QUENLOR_PEERS_PYTHON=/usr/bin/python3

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Debian's openssh-server as its own sshd processes on 127.0.0.1 (never the system service):
+#   sshd        port $QUENLOR_SSHD_PORT: diffie-hellman-group1-sha1, ssh-dss, 3des-cbc,
+#               hmac-sha1/hmac-md5, password and ssh-dss public-key logins;
+#   sshd-nokex  port $QUENLOR_SSHD_NOKEX_PORT: the same, but only modern key exchanges, so a
+#               client that offers group1 alone finds no common key-exchange algorithm.
+# Usage: start-sshd.sh [sshd|sshd-nokex]   (both when no name is given)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+source "$QUENLOR_PEERS_DIR/lib.sh"
+
+SSHD=/usr/sbin/sshd   # sshd insists on an absolute path when it re-executes itself
+
+write_config() {  # name port kex-algorithms
+  cat >"$STATE/$1.conf" <<CONF
+ListenAddress 127.0.0.1
+Port $2
+HostKey $QUENLOR_HOST_DSA_KEY
+PidFile $STATE/$1.daemon-pid
+KexAlgorithms $3
+HostKeyAlgorithms ssh-dss
+Ciphers 3des-cbc
+MACs hmac-sha1,hmac-md5
+Compression no
+PubkeyAuthentication yes
+PubkeyAcceptedAlgorithms ssh-dss
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+UsePAM yes
+AuthorizedKeysFile $QUENLOR_AUTHORIZED_KEYS
+StrictModes no
+PrintMotd no
+PrintLastLog no
+PermitRootLogin no
+AllowUsers $QUENLOR_TEST_USER
+X11Forwarding no
+LogLevel VERBOSE
+CONF
+  "$SSHD" -t -f "$STATE/$1.conf"
+}
+
+start_one() {
+  case $1 in
+    sshd) write_config sshd "$QUENLOR_SSHD_PORT" diffie-hellman-group1-sha1
+          start_peer sshd "$QUENLOR_SSHD_PORT" "$SSHD" -D -e -f "$STATE/sshd.conf" ;;
+    sshd-nokex) write_config sshd-nokex "$QUENLOR_SSHD_NOKEX_PORT" \
+                  curve25519-sha256,ecdh-sha2-nistp256,diffie-hellman-group14-sha256
+          start_peer sshd-nokex "$QUENLOR_SSHD_NOKEX_PORT" "$SSHD" -D -e -f "$STATE/sshd-nokex.conf" ;;
+    *) echo "start-sshd.sh: unknown server $1" >&2; return 1 ;;
+  esac
+}
+
+mkdir -p /run/sshd
+chmod 755 /run/sshd
+names=("$@")
+[ ${#names[@]} -gt 0 ] || names=(sshd sshd-nokex)
+for name in "${names[@]}"; do
+  start_one "$name"
+done
