@@ -1,0 +1,272 @@
+#include "term/termcap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "base/exception.h"
+#include "term/termcap_value.h"
+#include "term_test_util.h"
+
+namespace {
+
+const char kBase[] =
+    "# A comment before the entries\n"
+    "\n"
+    "base|base terminal:\\\n"
+    "\t:am:xn:co#80:li#25:\\\n"
+    "\t:cm=\\E[%i%d;%dH:ce=\\E[K:kb=^H:\\\n"
+    "\t:ku=\\EOA:k;=\\E[21~:so=base-so:\n"
+    "vt+plus|x.y|plus name:\\\n"
+    "\t:ce=plus:\n"
+    "child|kid|the child:ms:se=\\E[m:\\\n"
+    "\t:ce=child-ce:NP:Xx:bw:\\\n"
+    "\t:so=\\E[7m:tc=base:ku=ignored:\n"
+    "valued|cap value holds the name:\\\n"
+    "\t:xx=hidden:\n"
+    "loop|self reference:\\\n"
+    "\t:tc=loop:\n";
+
+std::string Message(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const TException& e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+TEST(TermcapTest, ReadsAnEntryInTheRestrictedFormat) {
+    TTempFile file(kBase);
+    TTermcap t;
+    t.Load(file.Path(), "base");
+    const TStringDictionary& caps = t.GetCapabilities();
+    EXPECT_EQ(caps.size(), 8u);  // am xn cm ce kb ku k; so; numbers are not kept
+    EXPECT_EQ(t.GetCapability("am"), "1");
+    EXPECT_EQ(t.GetCapability("xn"), "1");
+    EXPECT_EQ(t.GetCapability("co"), "");
+    EXPECT_EQ(t.GetCapability("cm"), "\x1b[%i%d;%dH");
+    EXPECT_EQ(t.GetCapability("kb"), "\x08");
+    EXPECT_EQ(t.GetCapability("so"), "base-so");
+    EXPECT_EQ(t.GetCapability("nothere"), "");
+}
+
+TEST(TermcapTest, FindsNamesAndAliasesLiterally) {
+    TTempFile file(kBase);
+    TTermcap t;
+    t.Load(file.Path(), "vt+plus");  // "+" is taken literally
+    EXPECT_EQ(t.GetCapability("ce"), "plus");
+    t.Load(file.Path(), "x.y");
+    EXPECT_EQ(t.GetCapability("ce"), "plus");
+    // A "." in a name is not a pattern: "xzy" is not "x.y".
+    EXPECT_EQ(Message([&] { t.Load(file.Path(), "xzy"); }),
+              "TTermcap::Read. Terminal type xzy wasn't found in " + file.Path() + ".\n");
+    t.Load(file.Path(), "kid");  // an alias after "|"
+    EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
+    // A name that only occurs inside a capability value is not an entry.
+    EXPECT_EQ(Message([&] { t.Load(file.Path(), "hidden"); }),
+              "TTermcap::Read. Terminal type hidden wasn't found in " + file.Path() + ".\n");
+    // The failed loads left the last good description in place.
+    EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
+}
+
+TEST(TermcapTest, TcAddsWithoutOverriding) {
+    TTempFile file(kBase);
+    TTermcap t;
+    t.Load(file.Path(), "child");
+    // Capabilities on the name line are not read.
+    EXPECT_EQ(t.GetCapability("ms"), "");
+    EXPECT_EQ(t.GetCapability("se"), "");
+    EXPECT_EQ(t.GetCapability("ce"), "child-ce");
+    EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
+    EXPECT_EQ(t.GetCapability("bw"), "1");
+    // Booleans with capitals in the name are ignored.
+    EXPECT_EQ(t.GetCapability("NP"), "");
+    EXPECT_EQ(t.GetCapability("Xx"), "");
+    // Booleans and strings both come from the referenced entry.
+    EXPECT_EQ(t.GetCapability("am"), "1");
+    EXPECT_EQ(t.GetCapability("cm"), "\x1b[%i%d;%dH");
+    // The rest of the line after tc is not read.
+    EXPECT_EQ(t.GetCapability("ku"), "\x1bOA");
+    EXPECT_EQ(t.GetCapability("tc"), "");
+
+    // A referenced boolean does not replace a string of the same name.
+    TTempFile overlap(
+        "top:\\\n"
+        "\t:am=text:tc=bottom:\n"
+        "bottom:\\\n"
+        "\t:am:\n");
+    t.Load(overlap.Path(), "top");
+    EXPECT_EQ(t.GetCapability("am"), "text");
+
+    // A reference loop ends with an error instead of recursing for ever.
+    std::string loop = Message([&] { t.Load(file.Path(), "loop"); });
+    EXPECT_EQ(loop.rfind("TTermcap::Read. ", 0), 0u) << loop;
+    EXPECT_NE(loop.find("loop"), std::string::npos) << loop;
+}
+
+TEST(TermcapTest, ErrorMessages) {
+    TTermcap t;
+    EXPECT_EQ(Message([&] { t.Load("/nonexistent/termcap", "x"); }),
+              "TTermcap::Read. Unable to open termcap file: /nonexistent/termcap.");
+
+    // A line inside an entry must begin with ":"; the number counts every
+    // line of the file, comments and blank lines included.
+    TTempFile comment(
+        "# head\n"
+        "\n"
+        "e1:\\\n"
+        "\t:am:\\\n"
+        "# inside\n");
+    EXPECT_EQ(Message([&] { t.Load(comment.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + comment.Path() + ": |# inside|. Line 5.");
+    TTempFile blank("e1:\\\n:am:\\\n   \n:bw:\n");
+    EXPECT_EQ(Message([&] { t.Load(blank.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + blank.Path() + ": ||. Line 3.");
+    TTempFile text("e1:\\\n\tam:\n");
+    EXPECT_EQ(Message([&] { t.Load(text.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + text.Path() + ": |am:|. Line 2.");
+    // The file ends inside an entry.
+    TTempFile cut("e1:\\\n\t:am:\\\n");
+    EXPECT_EQ(Message([&] { t.Load(cut.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + cut.Path() + ": ||. Line 3.");
+    // A name line must be followed by capability lines.
+    TTempFile oneline("e1:am:\ne2:\\\n\t:bw:\n");
+    EXPECT_EQ(Message([&] { t.Load(oneline.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + oneline.Path() + ": |e2:\\|. Line 2.");
+    // A binding that names no key.
+    TTempFile badkey("e1:\\\n\t:K_SS_NOKEY=x:\n");
+    EXPECT_EQ(Message([&] { t.Load(badkey.Path(), "e1"); }),
+              "TTermcap::AssignToKeyList. Unknown key in: K_SS_NOKEY.");
+}
+
+TEST(TermcapTest, LongLinesFailTheStream) {
+    TTermcap t;
+    // Before the entry: the stream fails, so the entry is never found.
+    TTempFile before(std::string(1500, '#') + "\ne1:\\\n\t:am:\n");
+    EXPECT_EQ(Message([&] { t.Load(before.Path(), "e1"); }),
+              "TTermcap::Read. Terminal type e1 wasn't found in " + before.Path() + ".\n");
+    // Inside the entry: its first 1023 characters are read, then the next
+    // line is a bad (empty) one.
+    std::string cut = "\t:xx=" + std::string(1016, 'v') + ":\\";
+    ASSERT_EQ(cut.size(), 1023u);
+    TTempFile inside("e1:\\\n" + cut + "more:\n\t:ms:\n");
+    EXPECT_EQ(Message([&] { t.Load(inside.Path(), "e1"); }),
+              "TTermcap::Read. Bad line in " + inside.Path() + ": ||. Line 3.");
+    // A line of exactly 1023 characters is fine.
+    TTempFile exact("e1:\\\n" + cut + "\n\t:bw:\n");
+    ASSERT_EQ(Message([&] { t.Load(exact.Path(), "e1"); }), "<no error>");
+    EXPECT_EQ(t.GetCapability("xx").size(), 1016u);
+    EXPECT_EQ(t.GetCapability("bw"), "1");
+}
+
+TEST(TermcapTest, WindowsLineEndsAreAccepted) {
+    TTempFile file("e1|crlf:\\\r\n\t:am:\\\r\n\t:ce=\\E[K:\r\n");
+    TTermcap t;
+    t.Load(file.Path(), "crlf");
+    EXPECT_EQ(t.GetCapability("am"), "1");
+    EXPECT_EQ(t.GetCapability("ce"), "\x1b[K");
+}
+
+TEST(TermcapTest, DecodesValues) {
+    EXPECT_EQ(DecodeTermcapValue("5*\\E[H"), "\x1b[H");
+    EXPECT_EQ(DecodeTermcapValue("*\\E[H"), "\x1b[H");
+    EXPECT_EQ(DecodeTermcapValue("5\\E[H"), "5\x1b[H");
+    EXPECT_EQ(DecodeTermcapValue("25*"), "25*");  // "*" as the last character is kept
+    EXPECT_EQ(DecodeTermcapValue("\\072"), ":");
+    EXPECT_EQ(DecodeTermcapValue("a\\0b"), std::string("a\0b", 3));
+    EXPECT_EQ(DecodeTermcapValue("\\377\\1001"), "\xff\x01");  // all octal digits: 01001
+    EXPECT_EQ(DecodeTermcapValue("\\n\\r\\t\\\\\\^\\:"), "nrt\\^:");
+    EXPECT_EQ(DecodeTermcapValue("^[^H^@x"), std::string("\x1b\x08\0x", 4));
+    EXPECT_EQ(DecodeTermcapValue("^?"), "\x7f");
+    EXPECT_EQ(DecodeTermcapValue("^a"), "\x01");
+    EXPECT_EQ(DecodeTermcapValue("x^"), "x^");
+    EXPECT_EQ(DecodeTermcapValue("x\\"), "x\\");
+    EXPECT_EQ(DecodeTermcapValue("%i%d"), "%i%d");
+}
+
+TEST(TermcapTest, CapabilityTablesAndDefaults) {
+    TTempFile file(
+        "t1:\\\n"
+        "\t:cm=\\E[%i%d;%dH:le=\\E[D:Q1=1:ku=\\E[A:k;=\\E[V:F2=\\E[X:\n"
+        "t2:\\\n"
+        "\t:k0=\\E[0~:k;=\\E[V:\n");
+    TTermcap t;
+    t.Load(file.Path(), "t1");
+    const auto& out = t.GetOutputCaps();
+    ASSERT_EQ(out.size(), 68u);
+    EXPECT_STREQ(out[0].Name, "ac");
+    EXPECT_FALSE(out[0].IsOutputSequence());
+    EXPECT_STREQ(out[65].Name, "VGA_cur_3");
+    EXPECT_EQ(*out[65].Value, "\x1b[?%d;%d;%dc");
+    EXPECT_FALSE(out[66].IsOutputSequence());
+    EXPECT_FALSE(out[67].Value.has_value());
+    auto find = [&](const char* name) -> const TCapRecord& {
+        for (const auto& r : out) {
+            if (std::strcmp(r.Name, name) == 0) return r;
+        }
+        throw std::runtime_error(name);
+    };
+    EXPECT_EQ(*find("cm").Value, "\x1b[%i%d;%dH");
+    EXPECT_EQ(*find("le").Value, "\x1b[D");
+    EXPECT_EQ(*find("Q1").Value, "\x1b[%dm");  // "1" reads as a boolean: the default stays
+    EXPECT_EQ(*find("c0").Value, "\x1b[%dJ");
+    EXPECT_EQ(*find("x2").Value, "\x1b[%d;%dx");
+    EXPECT_FALSE(find("cs").Value.has_value());
+    EXPECT_TRUE(find("cs").IsOutputSequence());
+
+    const auto& keys = t.GetKeyCaps();
+    ASSERT_EQ(keys.size(), 23u);
+    EXPECT_EQ(*t.FindKeyCapability(VK_BACK), "\x08");
+    EXPECT_EQ(*t.FindKeyCapability(VK_UP), "\x1b[A");
+    EXPECT_EQ(t.FindKeyCapability(VK_DOWN), nullptr);
+    EXPECT_EQ(*t.FindKeyCapability(VK_F10), "\x1b[V");  // "k;" stands in for "k0"
+    EXPECT_EQ(*t.FindKeyCapability(VK_F12), "\x1b[X");
+    EXPECT_EQ(t.FindKeyCapability(VK_F11), nullptr);
+    EXPECT_EQ(t.FindKeyCapability(0x41), nullptr);
+
+    t.Load(file.Path(), "t2");
+    EXPECT_EQ(*t.FindKeyCapability(VK_F10), "\x1b[0~");
+}
+
+TEST(TermcapTest, KeyBindings) {
+    TTempFile file(
+        "kb:\\\n"
+        "\t:K_VK_F1=plain-f1:K_SS_VK_F1=shift-f1:\\\n"
+        "\t:K_CC_A=ctrl-a:K_LA_RC_VK_F11=la-rc-f11:K_AA_SS_VK_RETURN=alt-shift-ret:\\\n"
+        "\t:K_VK_F1_X=x-wins:\n");
+    TTermcap t;
+    t.Load(file.Path(), "kb");
+    // Names are visited in ascending byte order.
+    const TKeyList& list = t.GetKeyList();
+    ASSERT_EQ(list.size(), 6u);
+    EXPECT_EQ(list[0].Value, "alt-shift-ret");
+    EXPECT_EQ(list[0].Code, VK_RETURN);
+    EXPECT_EQ(list[0].Modifiers, ALT_PRESSED | SHIFT_PRESSED);
+    EXPECT_EQ(list[1].Code, 'A');
+    EXPECT_EQ(list[1].Modifiers, CTRL_PRESSED);
+    EXPECT_EQ(list[2].Code, VK_F11);  // the longest key name wins over VK_F1
+    EXPECT_EQ(list[2].Modifiers, LEFT_ALT_PRESSED | RIGHT_CTRL_PRESSED);
+    EXPECT_EQ(list[3].Value, "shift-f1");
+    EXPECT_EQ(list[4].Value, "plain-f1");
+    EXPECT_EQ(list[5].Code, 'X');  // "_" and one character at the end
+
+    auto key = [](std::uint16_t vk, std::uint32_t state) {
+        return MakeKeyEvent(true, vk, 0, state).Event.KeyEvent;
+    };
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F1, SHIFT_PRESSED)), "shift-f1");
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F1, 0)), "plain-f1");
+    // A binding without marks matches any modifiers.
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F1, LEFT_CTRL_PRESSED | RIGHT_ALT_PRESSED)), "plain-f1");
+    EXPECT_EQ(t.FindKeyBinding(key('A', RIGHT_CTRL_PRESSED)), "ctrl-a");
+    EXPECT_EQ(t.FindKeyBinding(key('A', 0)), "");
+    // Each group needs one of its bits.
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F11, LEFT_ALT_PRESSED)), "");
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F11, LEFT_ALT_PRESSED | RIGHT_CTRL_PRESSED)), "la-rc-f11");
+    EXPECT_EQ(t.FindKeyBinding(key(VK_F11, RIGHT_ALT_PRESSED | RIGHT_CTRL_PRESSED)), "");
+    EXPECT_EQ(t.FindKeyBinding(key(VK_RETURN, RIGHT_ALT_PRESSED | SHIFT_PRESSED)), "alt-shift-ret");
+    EXPECT_EQ(t.FindKeyBinding(key(VK_RETURN, SHIFT_PRESSED)), "");
+}
+
+}  // namespace
