@@ -24,6 +24,7 @@ export QUENLOR_SSH2JS_HMACMD5_PORT=2230   # all four ciphers, hmac-md5 only
 export QUENLOR_SSH1_PORT=2225        # SSH-1 peer offering 3DES and Blowfish
 export QUENLOR_SSH1_NO3DES_PORT=2226 # SSH-1 peer offering Blowfish only
 export QUENLOR_TELNET_PORT=2323      # inetutils-telnetd behind socat
+export QUENLOR_REFUSED_PORT=2399     # nothing listens here: for "connection refused" tests
 
 # The test account (all servers authenticate this user only).
 export QUENLOR_TEST_USER=quenlor

@@ -19,6 +19,14 @@ chmod 755 "$STATE"
 if ! id "$QUENLOR_TEST_USER" >/dev/null 2>&1; then
   useradd -m -d "$QUENLOR_TEST_HOME" -s /bin/bash "$QUENLOR_TEST_USER"
 fi
+home=$(getent passwd "$QUENLOR_TEST_USER" | cut -d: -f6)
+if [ "$home" != "$QUENLOR_TEST_HOME" ]; then
+  echo "setup-accounts.sh: $QUENLOR_TEST_USER exists with home $home, not $QUENLOR_TEST_HOME" >&2
+  exit 1
+fi
+if [ "$(getent passwd "$QUENLOR_TEST_USER" | cut -d: -f7)" != /bin/bash ]; then
+  usermod -s /bin/bash "$QUENLOR_TEST_USER"
+fi
 echo "$QUENLOR_TEST_USER:$QUENLOR_TEST_PASSWORD" | chpasswd
 
 # --- SSH-2 keys: 1024-bit DSA in the PEM form ("BEGIN DSA PRIVATE KEY") ---

@@ -143,6 +143,10 @@ class TelnetClient:
 
 
 class TelnetTest(unittest.TestCase):
+    def test_refused_port_is_closed(self):
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", S.REFUSED_PORT), timeout=TIMEOUT).close()
+
     def test_login_prompt_after_negotiation(self):
         c = TelnetClient(S.TELNET_PORT)
         self.addCleanup(c.close)

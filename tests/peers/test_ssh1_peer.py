@@ -399,15 +399,28 @@ class LiveServerTest(unittest.TestCase):
         out, _, status = c.read_until_exit()
         self.assertEqual((out, status), (b"out\r\n", 0))
 
-    def test_wrong_cookie_and_unoffered_cipher_are_refused(self):
-        c = ssh1_client.Client(self.port)
-        self.addCleanup(c.close)
-        c.read_public_key()
-        c.chan.send(ssh1_packet.CMSG_SESSION_KEY, bytes([5]) + c.keys.cookie
-                    + ssh1_packet.put_mpint(12345) + ssh1_packet.put_int(3))
-        with self.assertRaisesRegex(ssh1_packet.Disconnected, "unsupported cipher"):
-            c.chan.recv()
+    def test_connections_are_served_at_the_same_time(self):
+        first = self.client()
+        second = self.client(ssh1_crypto.CIPHER_BLOWFISH)  # while the first one waits
+        for c in (second, first):
+            self.assertFalse(c.user("tester"))
+            self.assertTrue(c.password("secret"))
+        first.exec_command("exit 1")
+        second.exec_command("exit 2")
+        self.assertEqual(second.read_until_exit()[2], 2)
+        self.assertEqual(first.read_until_exit()[2], 1)
 
+    def test_wrong_cookie_and_unoffered_cipher_are_refused(self):
+        for cipher, cookie_flip, message in ((5, 0, "unsupported cipher"),
+                                             (3, 1, "Spoofing check bytes")):
+            c = ssh1_client.Client(self.port)
+            self.addCleanup(c.close)
+            cookie = bytearray(c.read_public_key().cookie)
+            cookie[0] ^= cookie_flip
+            c.chan.send(ssh1_packet.CMSG_SESSION_KEY, bytes([cipher]) + bytes(cookie)
+                        + ssh1_packet.put_mpint(12345) + ssh1_packet.put_int(3))
+            with self.assertRaisesRegex(ssh1_packet.Disconnected, message):
+                c.chan.recv()
 
 if __name__ == "__main__":
     unittest.main()
