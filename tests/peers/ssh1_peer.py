@@ -275,7 +275,9 @@ class Session:
             msg_type, payload = self.chan.recv()
             r = P.Reader(payload)
             if msg_type == P.CMSG_REQUEST_PTY:
-                self.term = r.string().decode("ascii", "replace")
+                # Only the characters of terminal names: the name goes into the environment
+                # and into the one-line records.
+                self.term = re.sub(r"[^A-Za-z0-9._+-]", "?", r.string().decode("latin-1"))
                 rows, cols, xpix, ypix = r.int(), r.int(), r.int(), r.int()
                 # The rest are terminal modes (opcode, argument ... 0); not used here.
                 self.winsize = (rows, cols, xpix, ypix)
@@ -342,8 +344,9 @@ class Session:
             readable, writable, _ = select.select([self.sock, master], wanted_write, [], 0.5)
             if self.sock in readable and not self.chan.feed_from_socket():
                 log.info("client closed the connection")
-                os.kill(pid, signal.SIGHUP)
-                os.waitpid(pid, 0)
+                if status is None:  # not reaped yet, so the PID is still the child's
+                    os.kill(pid, signal.SIGHUP)
+                    os.waitpid(pid, 0)
                 raise P.Disconnected("connection closed during the session")
             if master in writable:
                 try:
