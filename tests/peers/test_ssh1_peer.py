@@ -227,7 +227,7 @@ class CipherTest(unittest.TestCase):
 
 
 class FramingTest(unittest.TestCase):
-    def test_plain_frames_have_the_specified_layout(self):
+    def test_plain_frames_have_the_protocol_layout(self):
         framer = ssh1_packet.Framer()
         wire = framer.frame(16, b"abc")
         # L = 1 + 3 + 4 = 8, padding 8 - 8 % 8 = 8 zero bytes: 4 + 8 + 8 = 20 bytes.
