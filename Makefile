@@ -2,11 +2,12 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-# Debian packages the build, the tests and the test servers need.
+# Debian packages the build, the tests and the test servers need. Node.js and npm (for
+# the ssh2 test server) are taken from Debian only when the machine has no npm of its own.
 PACKAGES = cmake ninja-build g++ pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev tmux socat openssh-server inetutils-telnetd inetutils-telnet \
 	python3 python3-cryptography ncurses-term clang libclang-rt-14-dev libvterm-dev \
-	sshpass nodejs npm util-linux procps
+	sshpass util-linux procps
 
 .PHONY: all deps build test run clean
 
@@ -14,7 +15,7 @@ all: build
 
 # Installs only what is missing; needs root for apt-get (CI runs as root).
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
+	@missing=$$(for p in $(PACKAGES) $$(command -v npm >/dev/null || echo nodejs npm); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
