@@ -1,0 +1,19 @@
+#include "app/connection_factory.h"
+
+#include "base/exception.h"
+#include "net/file_connection.h"
+#include "net/telnet_connection.h"
+
+std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int screen) {
+    switch (host.GetProtocol()) {
+        case kProtocolTelnet:
+            return std::make_unique<TTelnetConnection>(&host, screen);
+        case kProtocolFile:
+            return std::make_unique<TFileConnection>(&host, screen);
+        case kProtocolSsh:
+        case kProtocolSsh2:
+            ThrowError("TSession. SSH connections are not part of this build yet.");
+        default:
+            ThrowError("TSession. Unknown protocol.");
+    }
+}

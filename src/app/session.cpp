@@ -1,0 +1,299 @@
+#include "app/session.h"
+
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "app/connection_factory.h"
+#include "app/screen_guard.h"
+#include "base/exception.h"
+#include "config/telnet_config.h"
+#include "term/termcap_emulator.h"
+
+TStringHistory UserHistory;
+
+namespace {
+
+// Holds a critical section until released or unwound past, whatever ends
+// the scope (an error, or the thread being cancelled).
+class TScopedSection {
+  public:
+    explicit TScopedSection(TCriticalSection& section) : section_(&section) { section.Enter(); }
+    ~TScopedSection() { Release(); }
+    TScopedSection(const TScopedSection&) = delete;
+    TScopedSection& operator=(const TScopedSection&) = delete;
+    void Release() {
+        if (section_ != nullptr) section_->Leave();
+        section_ = nullptr;
+    }
+
+  private:
+    TCriticalSection* section_;
+};
+
+bool IsSsh(int protocol) {
+    return protocol == kProtocolSsh || protocol == kProtocolSsh2;
+}
+
+}  // namespace
+
+TSession::TSession(const std::string& hostText, int screen)
+    : TSimpleSession(screen), HostText(hostText) {
+    Host.SetName(hostText);
+}
+
+TSession::~TSession() {
+    // The thread uses the connection, the emulator and the host: end it first.
+    StopThread();
+}
+
+std::string TSession::GetName() {
+    return HostText;
+}
+
+// ---------------------------------------------------------------------------
+// The session thread
+
+int TSession::Run() {
+    try {
+        TScopedSection connection(ConnectionLock);
+        ResolveHost();
+        AskLoginData();
+        CreateConnection();
+        Connection->Login();
+        FlushPendingKeys();
+        connection.Release();
+        Pump();
+    } catch (const TException& e) {
+        ReportException(e.Message());
+    } catch (const std::exception& e) {
+        // Not raised by this program's own code (memory exhaustion and the
+        // like): reported the same way rather than ending the process.
+        ReportException(e.what());
+    }
+    if (GetState() == kSessionError) {
+        // Only ENTER (Terminate, from the main thread) ends the session now.
+        TEvent never(true, false);
+        never.Wait();
+    }
+    return 0;
+}
+
+void TSession::ResolveHost() {
+    Host = Config.ResolveHost(HostText);
+    KeepSelection.store(Host.GetKeepSelection(), std::memory_order_release);
+    TLockGuard session(SessionLock);
+    TScreenGuard guard;
+    Console->SetHostConfig(ScreenIndex, &Host);
+}
+
+void TSession::AskLoginData() {
+    if (!IsSsh(Host.GetProtocol())) return;
+    if (Host.GetUser().empty()) {
+        BeginPrompt(true, &UserHistory, "Login on %s as user: ", Host.GetAddress().c_str());
+        const std::string user = ReadLine();
+        UserHistory.Add(user);
+        Host.SetUser(user);
+    }
+    if (Host.GetAuthType() == kAuthPassword && Host.GetPassword().empty()) {
+        BeginPrompt(false, nullptr, "%s@%s's password: ", Host.GetUser().c_str(),
+                    Host.GetAddress().c_str());
+        Host.SetPassword(ReadLine());
+    }
+}
+
+void TSession::CreateConnection() {
+    Connection = ::CreateConnection(Host, ScreenIndex);
+    Emulator = std::make_unique<TTermcapEmulator>(&Host, ScreenIndex);
+}
+
+void TSession::FlushPendingKeys() {
+    std::deque<INPUT_RECORD> keys;
+    {
+        std::lock_guard guard(StartLock);
+        keys.swap(PendingKeys);
+        Started.store(true, std::memory_order_release);
+    }
+    // Still under the connection lock: keys typed from now on wait for these.
+    for (const INPUT_RECORD& key : keys) SendKey(key);
+}
+
+void TSession::Pump() {
+    std::vector<char> block(kReadBlock);
+    for (;;) {
+        const int count = Connection->GetBuffer(block.data(), kReadBlock, false);
+        if (Connection->GetState() != kStateOpen) return;
+        if (count <= 0) continue;  // telnet commands only
+        if (Host.GetLogMode() == kLogFull) AppendToLog(block.data(), count);
+        OutputEnabled.Wait();
+        {
+            TLockGuard session(SessionLock);
+            TScreenGuard guard;
+            Emulator->Write(block.data(), count);
+        }
+        OutputEnabled.Set();
+    }
+}
+
+void TSession::AppendToLog(const char* data, int count) {
+    std::FILE* file = std::fopen(Host.GetLogFile().c_str(), "ab");
+    if (file == nullptr) return;
+    (void)std::fwrite(data, 1, static_cast<std::size_t>(count), file);
+    std::fclose(file);
+}
+
+void TSession::ReportException(const std::string& message) {
+    if (State.exchange(kSessionError, std::memory_order_acq_rel) == kSessionError) return;
+    char text[1024];
+    std::snprintf(text, sizeof text, "\n\rException: %s\n\rPress Enter to close...",
+                  message.c_str());
+    TLockGuard session(SessionLock);
+    TScreenGuard guard;
+    Console->ResetAttributes(ScreenIndex);
+    Console->WriteText(ScreenIndex, text);
+    Console->Refresh();
+}
+
+// ---------------------------------------------------------------------------
+// Input (main thread)
+
+bool TSession::HandleInput(INPUT_RECORD& record) {
+    if (TSimpleSession::HandleInput(record)) return true;
+    const int state = GetState();
+    const bool keyDown = record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown;
+    if (state == kSessionQuestion) {
+        AnswerClose(record);
+        return true;
+    }
+    if (state == kSessionError) {
+        if (keyDown && record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) Terminate();
+        return true;
+    }
+    if (record.EventType == MOUSE_EVENT) {
+        MouseInput(record.Event.MouseEvent);
+        return true;
+    }
+    if (!keyDown) return false;
+
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    const bool alt = (key.dwControlKeyState & ALT_PRESSED) != 0;
+    const bool ctrl = (key.dwControlKeyState & CTRL_PRESSED) != 0;
+    const bool shift = (key.dwControlKeyState & SHIFT_PRESSED) != 0;
+    switch (key.wVirtualKeyCode) {
+        case 'X':
+            if (!alt) break;
+            AskClose();
+            return true;
+        case 'Q':
+            if (!alt) break;
+            if (IsStarted() && IsSsh(Host.GetProtocol())) {
+                TLockGuard connection(ConnectionLock);
+                const COORD size{80, 10};
+                try {
+                    Connection->ReportWindowSize(&size);
+                } catch (const TException& e) {
+                    FailFromInput(e.Message());
+                }
+            }
+            return true;
+        case VK_INSERT:
+            if (ctrl) {
+                CopySelection();
+                return true;
+            }
+            if (shift) {
+                PasteClipboard();
+                return true;
+            }
+            break;
+        case VK_SHIFT:
+        case VK_CONTROL:
+        case VK_MENU:
+        case VK_CAPITAL:
+        case VK_NUMLOCK:
+        case VK_SCROLL:
+            return false;
+        default:
+            break;
+    }
+
+    {
+        std::lock_guard guard(StartLock);
+        if (!IsStarted()) {
+            // Still connecting: Run sends it after the login.
+            if (PendingKeys.size() < kMaxPendingKeys) PendingKeys.push_back(record);
+            return false;
+        }
+    }
+    // Once started, only this thread takes the lock (Run may still be
+    // leaving it after sending the keys kept above).
+    TLockGuard connection(ConnectionLock);
+    SendKey(record);
+    return false;
+}
+
+void TSession::SendKey(const INPUT_RECORD& record) {
+    if (!Emulator || !Connection) return;
+    Emulator->KeyPressed(record);
+    std::string bytes;
+    char chunk[1024];
+    for (int n; (n = Emulator->GetOutput(chunk, sizeof chunk)) > 0;) bytes.append(chunk, n);
+    if (Host.GetProtocol() == kProtocolTelnet && bytes == "\r") bytes.push_back('\n');
+    if (!bytes.empty()) Send(bytes.data(), static_cast<unsigned>(bytes.size()));
+}
+
+void TSession::Send(const char* data, unsigned length) {
+    if (IsOwnThread()) {
+        // Run's own failures take the usual way to the report.
+        Connection->PutBuffer(data, length, false);
+        return;
+    }
+    try {
+        Connection->PutBuffer(data, length, false);
+    } catch (const TException& e) {
+        FailFromInput(e.Message());
+    }
+}
+
+void TSession::FailFromInput(const std::string& message) {
+    if (Failed.exchange(true)) return;
+    // The pump may wait for the session lock the viewer holds: close it first.
+    if (ScrollBackOpen) CloseScrollBack();
+    // Taken for good: the pump draws nothing over the report.
+    if (GetState() != kSessionQuestion) OutputEnabled.Wait();
+    ReportException(message);
+}
+
+void TSession::AskClose() {
+    OutputEnabled.Wait();  // the pump pauses after the block it is drawing
+    int expected = kSessionNormal;
+    if (!State.compare_exchange_strong(expected, kSessionQuestion)) {
+        OutputEnabled.Set();  // an error report came first
+        return;
+    }
+    TScreenGuard guard;
+    Console->SaveScreen(ScreenIndex, SavedScreen);
+    Console->ResetAttributes(ScreenIndex);
+    Console->WriteText(ScreenIndex, "\r\nAre you sure you want to close the connection? Y/N");
+    Console->Refresh();
+}
+
+void TSession::AnswerClose(const INPUT_RECORD& record) {
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return;
+    const std::uint16_t code = record.Event.KeyEvent.wVirtualKeyCode;
+    if (code == 'Y') {
+        {
+            TScreenGuard guard;
+            Console->RestoreScreen(ScreenIndex, SavedScreen);
+        }
+        Terminate();
+    } else if (code == 'N') {
+        int expected = kSessionQuestion;
+        if (!State.compare_exchange_strong(expected, kSessionNormal)) return;
+        {
+            TScreenGuard guard;
+            Console->RestoreScreen(ScreenIndex, SavedScreen);
+        }
+        OutputEnabled.Set();
+    }
+}

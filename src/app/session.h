@@ -1,0 +1,107 @@
+// A connected session: resolves its host text, asks for missing login data,
+// creates the connection and the terminal emulator, and pumps the host's
+// output onto its screen while the main thread feeds it input events.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/simple_session.h"
+#include "config/host_config.h"
+#include "net/connection.h"
+#include "platform/sync.h"
+#include "term/emulator.h"
+
+// The user names offered at the login prompt; the names entered there are
+// added to it.
+extern TStringHistory UserHistory;
+
+// Values of TSession's state.
+constexpr int kSessionNormal = 1;
+constexpr int kSessionError = 2;     // the error report is shown
+constexpr int kSessionQuestion = 3;  // the close question is shown
+
+// Threads: Run is the session thread; HandleInput, CopySelection and
+// PasteClipboard run on the main thread. Everything that writes to the
+// connection holds the connection lock. Run holds it from its start until
+// the connection has logged in; keys typed meanwhile are kept (up to
+// kMaxPendingKeys) and sent by Run right after the login, so the main thread
+// never waits for a connection to be made.
+class TSession : public TSimpleSession {
+  public:
+    static constexpr std::size_t kMaxPendingKeys = 1024;
+    // Bytes asked of the connection per read.
+    static constexpr unsigned kReadBlock = 32768;
+
+    TSession(const std::string& hostText, int screen);
+    ~TSession() override;
+
+    int Run() override;
+    bool HandleInput(INPUT_RECORD& record) override;
+    std::string GetName() override;
+
+    // Shows "Exception: ..." on the screen and waits for ENTER. Only the
+    // first report counts; later ones (the same failure seen by another
+    // thread) are dropped. Any thread.
+    void ReportException(const std::string& message);
+    void SetState(int state) { State.store(state, std::memory_order_release); }
+    int GetState() const { return State.load(std::memory_order_acquire); }
+    // The selection to the clipboard; the clipboard to the host. Main thread.
+    void CopySelection();
+    void PasteClipboard();
+
+    // After the login, until the session ends.
+    bool IsStarted() const { return Started.load(std::memory_order_acquire); }
+    const THostConfig& GetHost() const { return Host; }
+
+  protected:
+    // The steps of Run.
+    void ResolveHost();
+    void AskLoginData();
+    void CreateConnection();
+    void Pump();
+    void AppendToLog(const char* data, int count);
+    // Translates a key and writes it. Main thread, or Run for the keys typed
+    // during start-up; the caller holds the connection lock.
+    void SendKey(const INPUT_RECORD& record);
+    // Writes to the connection; a failure ends this session with its
+    // message instead of leaving the main loop. Connection lock held.
+    void Send(const char* data, unsigned length);
+    // Ends the session after a failure met outside the session thread: the
+    // pump is paused for good and the report shown; ENTER then ends it.
+    void FailFromInput(const std::string& message);
+    void MouseInput(const MOUSE_EVENT_RECORD& mouse);
+    void AskClose();
+    void AnswerClose(const INPUT_RECORD& record);
+    // Sends the keys typed while the session was starting; Run, under the
+    // connection lock, just before it leaves it.
+    void FlushPendingKeys();
+
+    THostConfig Host;
+    std::unique_ptr<TConnection> Connection;
+    std::unique_ptr<TEmulator> Emulator;
+    ScreenRecord SavedScreen;  // main thread
+    TCriticalSection ConnectionLock;
+    // The pump's pause switch: the pump takes it before drawing a block and
+    // gives it back afterwards; the close question takes it and keeps it
+    // while shown. Auto-reset, so that waiting and taking are one step.
+    TEvent OutputEnabled{false, true};
+    bool Selecting = false;  // main thread
+    std::int16_t AnchorX = 0;
+    std::int16_t AnchorY = 0;
+    std::atomic<int> State{kSessionNormal};
+
+    // The host text: the name in the title.
+    const std::string HostText;
+    // The host's KEEP_SELECTION, readable before the host is resolved.
+    std::atomic<bool> KeepSelection{false};
+    // Guards the keys typed during start-up.
+    std::mutex StartLock;
+    std::deque<INPUT_RECORD> PendingKeys;
+    std::atomic<bool> Started{false};
+    // A write from the main thread has failed and been reported.
+    std::atomic<bool> Failed{false};
+};

@@ -1,0 +1,206 @@
+#include "app/switcher.h"
+
+#include <cstdio>
+
+#include "app/hot_keys.h"
+#include "app/line_input.h"
+#include "app/session_factory.h"
+#include "base/string_history.h"
+#include "console/console.h"
+#include "platform/beep.h"
+#include "platform/thread.h"
+#include "platform/title.h"
+
+TSwitcher* Switcher = nullptr;
+
+void UpdateTitle() {
+    if (Switcher != nullptr) Switcher->UpdateTitle();
+}
+
+TSwitcher::TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory)
+    : console_(console), banner_(bannerScreen), host_history_(hostHistory) {}
+
+TSwitcher::~TSwitcher() {
+    std::lock_guard guard(table_lock_);
+    sessions_.clear();
+}
+
+int TSwitcher::Count() const {
+    std::lock_guard guard(table_lock_);
+    return static_cast<int>(sessions_.size());
+}
+
+void TSwitcher::SayOnBanner(const std::string& text) {
+    console_.BeginUpdate(banner_);
+    console_.WriteText(banner_, text.c_str());
+    console_.EndUpdate(banner_);
+}
+
+bool TSwitcher::AddSession(std::unique_ptr<TSwitcherSession> session, int screen) {
+    if (!session) {
+        console_.DelScreen(screen);
+        return false;
+    }
+    TSwitcherSession* started = session.get();
+    {
+        std::lock_guard guard(table_lock_);
+        sessions_.push_back(std::move(session));
+        current_ = static_cast<int>(sessions_.size()) - 1;
+    }
+    started->Start();
+    return true;
+}
+
+void TSwitcher::StartSession(const std::string& host) {
+    if (Count() >= kMaxSessions) {
+        // More hosts than slots: the rest are refused, not crammed in.
+        MessageBeep(-1);
+        SayOnBanner("No free session for " + host + ".\r\n");
+        return;
+    }
+    const int screen = console_.AddScreen();
+    if (!AddSession(CreateSession(screen, host), screen))
+        SayOnBanner("Sessions are not available yet: " + host + "\r\n");
+}
+
+void TSwitcher::FillConnectSessions() {
+    bool refused = false;
+    while (Count() < kMaxSessions && !refused) {
+        const int screen = console_.AddScreen();
+        refused = !AddSession(CreateConnectSession(screen), screen);
+    }
+    if (refused) SayOnBanner("Connect sessions are not available yet.\r\n");
+    current_ = Count() > 0 ? 0 : -1;
+    UpdateTitle();
+}
+
+std::string TSwitcher::Title() const {
+    std::lock_guard guard(table_lock_);
+    const int current = current_;
+    if (current < 0 || current >= static_cast<int>(sessions_.size())) return "Quenlor";
+    char title[1024];
+    std::snprintf(title, sizeof title, "Quenlor - (%d): %s", current + 1,
+                  sessions_[current]->GetName().c_str());
+    return title;
+}
+
+void TSwitcher::UpdateTitle() {
+    std::lock_guard guard(table_lock_);
+    const int current = current_;
+    if (current < 0 || current >= static_cast<int>(sessions_.size())) {
+        console_.SetActiveScreen(banner_);
+    } else {
+        console_.SetActiveScreen(sessions_[current]->GetScreen());
+    }
+    SetConsoleTitle(Title());
+}
+
+void TSwitcher::PromptNewSession() {
+    if (Count() >= kMaxSessions) {
+        MessageBeep(-1);
+        return;
+    }
+    const int remembered = current_;
+    current_ = -1;
+    UpdateTitle();
+    console_.WriteText(banner_, "Connect to: ");
+    console_.Refresh();
+    char line[kConnectLineLength + 1];
+    if (!LineInput(console_, banner_, line, kConnectLineLength, host_history_, true)) {
+        console_.SetCursor(banner_, 0, console_.GetCursorY(banner_));
+        console_.ClearToEndOfLine(banner_);
+        console_.Refresh();
+        current_ = remembered;
+        UpdateTitle();
+        return;
+    }
+    console_.WriteText(banner_, "\r\n");
+    console_.Refresh();
+    StartSession(line);
+    UpdateTitle();
+}
+
+void TSwitcher::RemoveFinishedSessions() {
+    bool removed = false;
+    {
+        std::lock_guard guard(table_lock_);
+        for (std::size_t i = 0; i < sessions_.size();) {
+            if (!sessions_[i]->Finished()) {
+                ++i;
+                continue;
+            }
+            const int screen = sessions_[i]->GetScreen();
+            sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(i));
+            if (console_.IsScreenInUse(screen)) console_.DelScreen(screen);
+            removed = true;
+        }
+        if (removed) current_ = sessions_.empty() ? -1 : 0;
+    }
+    if (removed) UpdateTitle();
+}
+
+bool TSwitcher::HandleEvent(INPUT_RECORD& record) {
+    int index = -1;
+    const THotKey key = ClassifyHotKey(record, index);
+    const int count = Count();
+    switch (key) {
+        case THotKey::Escape:
+            if (console_.GetActiveScreen() == banner_) return false;
+            break;
+        case THotKey::SwitchTo:
+            if (index >= count) {
+                MessageBeep(-1);
+            } else {
+                current_ = index;
+                UpdateTitle();
+            }
+            return true;
+        case THotKey::Next:
+            if (count == 0) {
+                MessageBeep(-1);
+            } else {
+                current_ = (current_ + 1) % count;
+                UpdateTitle();
+            }
+            return true;
+        case THotKey::Previous:
+            if (count == 0) {
+                MessageBeep(-1);
+            } else {
+                current_ = current_ <= 0 ? count - 1 : current_ - 1;
+                UpdateTitle();
+            }
+            return true;
+        case THotKey::StatusLine:
+            console_.SetStatusLine(!console_.GetStatusLine());
+            return true;
+        case THotKey::NewSession:
+            PromptNewSession();
+            return true;
+        case THotKey::None:
+            break;
+    }
+    TSwitcherSession* target = nullptr;
+    {
+        std::lock_guard guard(table_lock_);
+        const int current = current_;
+        if (current >= 0 && current < static_cast<int>(sessions_.size()))
+            target = sessions_[current].get();
+    }
+    // Only the main thread removes sessions, so the pointer stays valid.
+    if (target != nullptr) target->HandleInput(record);
+    return true;
+}
+
+void TSwitcher::Run() {
+    for (;;) {
+        if (!console_.WaitInput(ThreadEndFd())) {
+            DrainThreadEnds();
+            RemoveFinishedSessions();
+            continue;
+        }
+        INPUT_RECORD record;
+        console_.ReadEvent(record);
+        if (!HandleEvent(record)) return;
+    }
+}

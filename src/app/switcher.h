@@ -1,0 +1,66 @@
+// The session switcher: the table of up to 12 sessions, the current one, the
+// window title, and the wait loop that routes console input and removes
+// sessions whose threads have ended.
+//
+// Threads: the main thread runs everything here and alone changes the table.
+// UpdateTitle may also run on session threads (a connect-prompt session
+// calls it when it begins a connection); the table lock makes that safe.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/switcher_session.h"
+#include "platform/input_record.h"
+
+class TConsole;
+class TStringHistory;
+
+constexpr int kMaxSessions = 12;
+constexpr int kConnectLineLength = 64;
+
+class TSwitcher {
+  public:
+    TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory);
+    ~TSwitcher();
+
+    // A session for the host text on a new screen; it becomes current.
+    void StartSession(const std::string& host);
+    // Fills every free slot with a connect-prompt session (CONSOLE=STD) and
+    // makes session 0 current.
+    void FillConnectSessions();
+    // Shows the current session's screen (or the banner) and sets the title.
+    void UpdateTitle();
+    // The ALT+A prompt on the banner screen.
+    void PromptNewSession();
+    // The wait loop; returns when ESC is pressed on the banner screen.
+    void Run();
+    // One event of the loop; false means "leave the program".
+    bool HandleEvent(INPUT_RECORD& record);
+    // Deletes the sessions whose threads have ended.
+    void RemoveFinishedSessions();
+
+    int Count() const;
+    int Current() const { return current_; }
+    std::string Title() const;
+
+  private:
+    // Adds an already created session on `screen`; false (screen freed) when
+    // there is none.
+    bool AddSession(std::unique_ptr<TSwitcherSession> session, int screen);
+    void SayOnBanner(const std::string& text);
+
+    TConsole& console_;
+    const int banner_;
+    TStringHistory* host_history_;
+    mutable std::recursive_mutex table_lock_;
+    std::vector<std::unique_ptr<TSwitcherSession>> sessions_;
+    std::atomic<int> current_{-1};
+};
+
+// The one switcher, for code on session threads that must update the title.
+extern TSwitcher* Switcher;
+void UpdateTitle();
