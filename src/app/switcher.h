@@ -47,10 +47,11 @@ class TSwitcher {
     int Current() const { return current_; }
     std::string Title() const;
 
-  private:
-    // Adds an already created session on `screen`; false (screen freed) when
-    // there is none.
+    // Appends a created session on `screen`, makes it current and starts
+    // it; with none, frees the screen and returns false.
     bool AddSession(std::unique_ptr<TSwitcherSession> session, int screen);
+
+  private:
     void SayOnBanner(const std::string& text);
 
     TConsole& console_;

@@ -174,5 +174,20 @@ std::string THeadlessConsole::TerminalBytes() const {
 
 int THeadlessConsole::Beeps() const {
     std::lock_guard guard(OutputLock());
-    return static_cast<int>(std::count(terminal_bytes_.begin(), terminal_bytes_.end(), '\a'));
+    // A BEL that ends an OSC sequence (title, clipboard) is no bell.
+    int beeps = 0;
+    bool in_osc = false;
+    for (std::size_t i = 0; i < terminal_bytes_.size(); ++i) {
+        const char c = terminal_bytes_[i];
+        if (in_osc) {
+            if (c == '\a' ||
+                (c == '\x1b' && i + 1 < terminal_bytes_.size() && terminal_bytes_[i + 1] == '\\'))
+                in_osc = false;
+        } else if (c == '\x1b' && i + 1 < terminal_bytes_.size() && terminal_bytes_[i + 1] == ']') {
+            in_osc = true;
+        } else if (c == '\a') {
+            ++beeps;
+        }
+    }
+    return beeps;
 }

@@ -1,0 +1,167 @@
+#include "app/switcher.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/hot_keys.h"
+#include "base/string_history.h"
+#include "console/headless_console.h"
+#include "platform/title.h"
+
+namespace {
+
+struct FakeSession : TSwitcherSession {
+    FakeSession(int screen, std::string name) : screen_(screen), name_(std::move(name)) {}
+    bool HandleInput(INPUT_RECORD& record) override {
+        received.push_back(record);
+        return true;
+    }
+    std::string GetName() override { return name_; }
+    int GetScreen() const override { return screen_; }
+    void Start() override { started = true; }
+    bool Finished() const override { return finished; }
+
+    int screen_;
+    std::string name_;
+    bool started = false;
+    bool finished = false;
+    std::vector<INPUT_RECORD> received;
+};
+
+class SwitcherTest : public ::testing::Test {
+  protected:
+    SwitcherTest() : console(80, 25) {
+        banner = console.AddScreen();
+        console.SetActiveScreen(banner);
+        switcher = std::make_unique<TSwitcher>(console, banner, &history);
+    }
+    FakeSession* Add(const std::string& name) {
+        const int screen = console.AddScreen();
+        auto session = std::make_unique<FakeSession>(screen, name);
+        FakeSession* raw = session.get();
+        EXPECT_TRUE(switcher->AddSession(std::move(session), screen));
+        switcher->UpdateTitle();
+        return raw;
+    }
+    bool Key(std::uint16_t vk, unsigned char ch = 0, std::uint32_t state = 0) {
+        INPUT_RECORD r = MakeKeyEvent(true, vk, ch, state);
+        return switcher->HandleEvent(r);
+    }
+
+    THeadlessConsole console;
+    TStringHistory history;
+    int banner = 0;
+    std::unique_ptr<TSwitcher> switcher;
+};
+
+TEST_F(SwitcherTest, BannerOnly) {
+    switcher->UpdateTitle();
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor");
+    EXPECT_TRUE(Key('N', 0, LEFT_ALT_PRESSED));
+    EXPECT_TRUE(Key('P', 0, RIGHT_ALT_PRESSED));
+    EXPECT_TRUE(Key(VK_F1, 0, LEFT_ALT_PRESSED));
+    EXPECT_EQ(console.Beeps(), 3);
+    EXPECT_TRUE(Key('x', 'x'));  // dropped: no session
+    EXPECT_FALSE(Key(VK_ESCAPE, 27));
+}
+
+TEST_F(SwitcherTest, HotKeysSwitchSessions) {
+    FakeSession* one = Add("one");
+    FakeSession* two = Add("two");
+    FakeSession* three = Add("three");
+    EXPECT_TRUE(one->started && two->started && three->started);
+    EXPECT_EQ(switcher->Current(), 2);
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (3): three");
+    EXPECT_EQ(console.GetActiveScreen(), three->GetScreen());
+
+    Key(VK_F5, 0, LEFT_ALT_PRESSED);  // only three sessions: refused
+    EXPECT_EQ(console.Beeps(), 1);
+    EXPECT_EQ(switcher->Current(), 2);
+    Key(VK_F1, 0, LEFT_ALT_PRESSED);
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (1): one");
+    Key('P', 0, LEFT_ALT_PRESSED);  // wraps from the first to the last
+    EXPECT_EQ(switcher->Current(), 2);
+    Key('N', 0, LEFT_ALT_PRESSED);  // and back
+    EXPECT_EQ(switcher->Current(), 0);
+    EXPECT_EQ(console.GetActiveScreen(), one->GetScreen());
+
+    // ESC on a session's screen goes to the session, as do other keys.
+    EXPECT_TRUE(Key(VK_ESCAPE, 27));
+    EXPECT_TRUE(Key('Q', 'q'));
+    ASSERT_EQ(one->received.size(), 2u);
+    EXPECT_EQ(one->received[0].Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);
+    EXPECT_TRUE(two->received.empty());
+
+    // ALT+T toggles the status line.
+    Key('T', 0, LEFT_ALT_PRESSED);
+    EXPECT_TRUE(console.GetStatusLine());
+    Key('T', 0, LEFT_ALT_PRESSED);
+    EXPECT_FALSE(console.GetStatusLine());
+}
+
+TEST_F(SwitcherTest, FinishedSessionsAreRemoved) {
+    Add("s1");
+    FakeSession* s2 = Add("s2");
+    Add("s3");
+    FakeSession* s4 = Add("s4");
+    const int screen2 = s2->GetScreen();
+    s2->finished = true;
+    switcher->RemoveFinishedSessions();
+    EXPECT_EQ(switcher->Count(), 3);
+    EXPECT_FALSE(console.IsScreenInUse(screen2));
+    EXPECT_EQ(switcher->Current(), 0);
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (1): s1");
+    Key(VK_F3, 0, LEFT_ALT_PRESSED);  // s4 is number 3 now
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (3): s4");
+    EXPECT_EQ(console.GetActiveScreen(), s4->GetScreen());
+}
+
+TEST_F(SwitcherTest, TwelveSessionsAtMost) {
+    for (int i = 0; i < 12; ++i) Add("h" + std::to_string(i));
+    EXPECT_EQ(switcher->Count(), 12);
+    Key('A', 0, LEFT_ALT_PRESSED);  // table full: ALT+A only beeps
+    EXPECT_EQ(console.Beeps(), 1);
+    switcher->StartSession("thirteenth");
+    EXPECT_EQ(switcher->Count(), 12);
+    EXPECT_EQ(console.Beeps(), 2);
+}
+
+TEST_F(SwitcherTest, ConnectPromptWithoutSessions) {
+    console.WriteText(banner, "banner text\r\n");
+    console.PushKey('H', 'h');
+    console.PushKey(VK_RETURN, 13);
+    Key('A', 0, LEFT_ALT_PRESSED);
+    EXPECT_EQ(console.ShownRow(1).substr(0, 13), "Connect to: h");
+    EXPECT_EQ(console.ShownRow(2).substr(0, 34), "Sessions are not available yet: h ");
+    EXPECT_EQ(switcher->Count(), 0);
+    EXPECT_EQ(switcher->Current(), -1);
+    // Cancelled: the prompt line is cleared and the previous session returns.
+    FakeSession* one = Add("one");
+    console.PushKey('Z', 'z');
+    console.PushKey(VK_ESCAPE, 27);
+    Key('A', 0, LEFT_ALT_PRESSED);
+    EXPECT_EQ(switcher->Current(), 0);
+    EXPECT_EQ(console.GetActiveScreen(), one->GetScreen());
+    console.SetActiveScreen(banner);
+    EXPECT_EQ(console.ShownRow(3), std::string(80, ' '));
+    EXPECT_EQ(console.GetCursorX(banner), 0);
+}
+
+TEST(HotKeys, Classification) {
+    int index = -1;
+    EXPECT_EQ(ClassifyHotKey(MakeKeyEvent(true, VK_F12, 0, RIGHT_ALT_PRESSED), index),
+              THotKey::SwitchTo);
+    EXPECT_EQ(index, 11);
+    EXPECT_EQ(ClassifyHotKey(MakeKeyEvent(true, VK_F1, 0, 0), index), THotKey::None);
+    EXPECT_EQ(ClassifyHotKey(MakeKeyEvent(false, 'N', 0, LEFT_ALT_PRESSED), index), THotKey::None);
+    // Other modifiers are not examined.
+    EXPECT_EQ(
+        ClassifyHotKey(MakeKeyEvent(true, 'N', 0, LEFT_ALT_PRESSED | LEFT_CTRL_PRESSED), index),
+        THotKey::Next);
+    EXPECT_EQ(ClassifyHotKey(MakeKeyEvent(true, 'A', 'a', 0), index), THotKey::None);
+    EXPECT_EQ(ClassifyHotKey(MakeMouseEvent(0, 0, 1, 0), index), THotKey::None);
+}
+
+}  // namespace
