@@ -1,0 +1,1 @@
+quenlor_benchmark(console_bench console_bench.cpp LIBS quenlor_console)
