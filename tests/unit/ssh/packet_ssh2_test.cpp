@@ -1,0 +1,391 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "packet_test_support.h"
+#include "ssh/cipher.h"
+#include "ssh/ssh2.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+constexpr uint32_t kNeed = 24;
+
+unsigned char* Material(unsigned char seed) {
+    auto* bytes = static_cast<unsigned char*>(xmalloc(kNeed));
+    for (uint32_t i = 0; i < kNeed; i++) bytes[i] = static_cast<unsigned char>(seed + i * 13);
+    return bytes;
+}
+
+// Keys of one direction depend on the direction only, so a client's outgoing
+// keys are the server's incoming ones.
+void FillDirection(KexResult* kex, int mode, bool client_to_server, int cipher, const EVP_MD* md,
+                   int block_size, int compression) {
+    unsigned char seed = client_to_server ? 0x10 : 0x80;
+    Enc& enc = kex->enc[mode];
+    enc.type = cipher;
+    enc.block_size = block_size;
+    enc.key = Material(seed);
+    enc.iv = Material(seed + 1);
+    enc.key_len = cipher == SSH_CIPHER_3DES_CBC ? 24 : 16;
+    enc.iv_len = 8;
+    enc.name = xstrdup(cipher_name(cipher));
+    Mac& mac = kex->mac[mode];
+    mac.md = md;
+    mac.mac_len = md != nullptr ? EVP_MD_get_size(md) : 0;
+    mac.key = Material(seed + 2);
+    mac.key_len = md != nullptr ? static_cast<uint32_t>(EVP_MD_get_size(md)) : 16;
+    kex->comp[mode].type = compression;
+}
+
+KexResult* MakeKex(bool client, int cipher, const EVP_MD* md, int block_size = 8,
+                   int compression = COMP_NONE) {
+    auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
+    *kex = KexResult{};
+    kex->need = kNeed;
+    FillDirection(kex, MODE_IN, !client, cipher, md, block_size, compression);
+    FillDirection(kex, MODE_OUT, client, cipher, md, block_size, compression);
+    return kex;
+}
+
+// A plaintext SSH-2 frame built by hand.
+std::string Frame(const std::string& body, int padding = -1) {
+    uint32_t used = 5 + static_cast<uint32_t>(body.size());
+    if (padding < 0) {
+        padding = static_cast<int>(8 - used % 8);
+        if (padding < 4) padding += 8;
+    }
+    std::string frame = BigEndian(used - 4 + static_cast<uint32_t>(padding));
+    frame += static_cast<char>(padding);
+    return frame + body + std::string(static_cast<size_t>(padding), '\0');
+}
+
+std::string Message(int type, const std::string& rest) {
+    return std::string(1, char(type)) + rest;
+}
+
+}  // namespace
+
+class PacketSsh2Test : public SshTest {
+  protected:
+    void SetUp() override {
+        SshTest::SetUp();
+        for (Endpoint* e : {&client_, &server_}) {
+            e->context.compat20 = 1;
+            packet_set_ssh2_format(&e->context);
+        }
+    }
+    // Hands over keys and exchanges NEWKEYS both ways.
+    void Rekey(int cipher, const EVP_MD* md, int block_size = 8, int compression = COMP_NONE) {
+        packet_set_kex(&client_.context, MakeKex(true, cipher, md, block_size, compression));
+        packet_set_kex(&server_.context, MakeKex(false, cipher, md, block_size, compression));
+        server_.Receive(client_.Send(SSH2_MSG_NEWKEYS, ""));
+        EXPECT_EQ(Poll(server_), SSH2_MSG_NEWKEYS);
+        client_.Receive(server_.Send(SSH2_MSG_NEWKEYS, ""));
+        EXPECT_EQ(Poll(client_), SSH2_MSG_NEWKEYS);
+    }
+    static int Poll(Endpoint& e, int* length = nullptr) {
+        return packet_read_poll(&e.context, length);
+    }
+    Endpoint client_, server_;
+};
+
+TEST_F(PacketSsh2Test, PlainFramingBeforeKeys) {
+    std::string wire = client_.Send(SSH2_MSG_SERVICE_REQUEST, std::string(10, 'p'));
+    // 4 + 1 + 11 = 16 bytes, so P = 8 and the length field says 20.
+    ASSERT_EQ(wire.size(), 24u);
+    EXPECT_EQ(wire, Frame(Message(SSH2_MSG_SERVICE_REQUEST, std::string(10, 'p'))));
+    server_.Receive(wire);
+    int length = 0;
+    EXPECT_EQ(Poll(server_, &length), SSH2_MSG_SERVICE_REQUEST);
+    EXPECT_EQ(length, 10);
+    EXPECT_EQ(server_.Payload(), std::string(10, 'p'));
+}
+
+struct CipherMac {
+    int cipher;
+    const char* mac;
+};
+
+class PacketSsh2RoundTrip : public PacketSsh2Test,
+                            public ::testing::WithParamInterface<CipherMac> {};
+
+TEST_P(PacketSsh2RoundTrip, BothDirectionsWithExactWireSizes) {
+    const EVP_MD* md = GetParam().mac == nullptr ? nullptr : EVP_get_digestbyname(GetParam().mac);
+    Rekey(GetParam().cipher, md);
+    const size_t mac_length = md != nullptr ? static_cast<size_t>(EVP_MD_get_size(md)) : 0;
+    for (Endpoint* from : {&client_, &server_}) {
+        Endpoint* to = from == &client_ ? &server_ : &client_;
+        std::string stream;
+        std::vector<size_t> sizes = {0, 1, 2, 3, 10, 11, 57, 255, 1000, 16384};
+        for (size_t n : sizes) {
+            std::string payload(n, static_cast<char>(n));
+            std::string wire = from->Send(SSH2_MSG_CHANNEL_DATA, payload);
+            size_t unpadded = 4 + 1 + 1 + n;
+            size_t padded = (unpadded + 8) & ~size_t{7};  // 4 to 11 padding bytes
+            if (padded - unpadded < 4) padded += 8;
+            EXPECT_EQ(wire.size(), padded + mac_length) << n;
+            stream += wire;
+        }
+        // All packets arrive at once, then come out one by one.
+        to->Receive(stream);
+        for (size_t n : sizes) {
+            int length = -1;
+            ASSERT_EQ(Poll(*to, &length), SSH2_MSG_CHANNEL_DATA) << n;
+            EXPECT_EQ(length, static_cast<int>(n));
+            EXPECT_EQ(to->Payload(), std::string(n, static_cast<char>(n)));
+        }
+        EXPECT_EQ(Poll(*to), 0);
+    }
+    EXPECT_EQ(client_.context.send_seqnr, 11u);
+    EXPECT_EQ(server_.context.read_seqnr, 11u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CiphersAndMacs, PacketSsh2RoundTrip,
+    ::testing::Values(CipherMac{SSH_CIPHER_BLOWFISH_CBC, "MD5"},
+                      CipherMac{SSH_CIPHER_BLOWFISH_CBC, "SHA1"},
+                      CipherMac{SSH_CIPHER_3DES_CBC, "MD5"}, CipherMac{SSH_CIPHER_3DES_CBC, "SHA1"},
+                      CipherMac{SSH_CIPHER_ARCFOUR, "MD5"}, CipherMac{SSH_CIPHER_ARCFOUR, "SHA1"},
+                      CipherMac{SSH_CIPHER_CAST128_CBC, "MD5"},
+                      CipherMac{SSH_CIPHER_CAST128_CBC, "SHA1"}, CipherMac{SSH_CIPHER_NONE, "SHA1"},
+                      CipherMac{SSH_CIPHER_3DES_CBC, nullptr}),
+    [](const auto& info) {
+        std::string name = std::string(cipher_name(info.param.cipher)) + "_" +
+                           (info.param.mac != nullptr ? info.param.mac : "nomac");
+        for (char& ch : name)
+            if (ch == '-') ch = '_';
+        return name;
+    });
+
+TEST_F(PacketSsh2Test, KeysAreWipedAndReleasedAtNewkeys) {
+    packet_set_kex(&client_.context, MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1()));
+    EXPECT_NE(client_.context.kex->enc[MODE_OUT].key, nullptr);
+    client_.Send(SSH2_MSG_NEWKEYS, "");
+    EXPECT_EQ(client_.context.kex->enc[MODE_OUT].key, nullptr);
+    EXPECT_EQ(client_.context.kex->enc[MODE_OUT].iv, nullptr);
+    EXPECT_EQ(client_.context.kex->mac[MODE_OUT].enabled, 1);
+    // The incoming direction waits for its own NEWKEYS.
+    EXPECT_NE(client_.context.kex->enc[MODE_IN].key, nullptr);
+    EXPECT_EQ(client_.context.kex->mac[MODE_IN].enabled, 0);
+}
+
+TEST_F(PacketSsh2Test, PaddingIsRandomOnceEncrypted) {
+    Rekey(SSH_CIPHER_3DES_CBC, EVP_md5());
+    // A reader keyed like the server's incoming side sees the plaintext.
+    KexResult* keys = MakeKex(false, SSH_CIPHER_3DES_CBC, EVP_md5());
+    CipherContext reader{};
+    cipher_set_key_iv(&reader, SSH_CIPHER_3DES_CBC, keys->enc[MODE_IN].key, 24,
+                      keys->enc[MODE_IN].iv, 8);
+    kex_result_free(keys);
+    std::set<std::string> paddings;
+    for (int i = 0; i < 6; i++) {
+        std::string wire = client_.Send(SSH2_MSG_CHANNEL_DATA, "abc");
+        ASSERT_EQ(wire.size(), 16u + 16);
+        std::string plain(16, '\0');
+        cipher_decrypt(&reader, reinterpret_cast<unsigned char*>(plain.data()),
+                       reinterpret_cast<const unsigned char*>(wire.data()), 16);
+        // 4 + 1 + 1 + 3 = 9 bytes: seven padding bytes make 16.
+        EXPECT_EQ(plain.substr(0, 9), BigEndian(12) +
+                                          "\x07"
+                                          "\x5e"
+                                          "abc");
+        paddings.insert(plain.substr(9));
+    }
+    EXPECT_EQ(paddings.size(), 6u);
+}
+
+TEST_F(PacketSsh2Test, LargerBlockSizePadsToIt) {
+    Rekey(SSH_CIPHER_NONE, EVP_sha1(), 16);
+    for (size_t n = 0; n < 40; n++) {
+        std::string wire = client_.Send(SSH2_MSG_CHANNEL_DATA, std::string(n, 'b'));
+        size_t unpadded = 4 + 1 + 1 + n;
+        size_t padding = wire.size() - 20 - unpadded;
+        EXPECT_GE(padding, 4u) << n;
+        EXPECT_LE(padding, 19u) << n;
+        EXPECT_EQ((wire.size() - 20) % 16, 0u) << n;
+        server_.Receive(wire);
+        EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+        EXPECT_EQ(server_.Payload(), std::string(n, 'b'));
+    }
+}
+
+TEST_F(PacketSsh2Test, FirstBlockAloneIsKeptUntilTheRestArrives) {
+    Rekey(SSH_CIPHER_CAST128_CBC, EVP_sha1());
+    std::string wire = client_.Send(SSH2_MSG_CHANNEL_DATA, std::string(100, 'f'));
+    server_.Receive(wire.substr(0, 8));
+    EXPECT_EQ(Poll(server_), 0);
+    EXPECT_EQ(server_.context.packet_length, wire.size() - 20 - 4);
+    server_.Receive(wire.substr(8, wire.size() - 9));  // all but the last MAC byte
+    EXPECT_EQ(Poll(server_), 0);
+    // Decrypting the first block twice would break the CBC chain and the MAC.
+    server_.Receive(wire.substr(wire.size() - 1));
+    EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+    EXPECT_EQ(server_.Payload(), std::string(100, 'f'));
+    EXPECT_EQ(server_.context.packet_length, 0u);
+}
+
+TEST_F(PacketSsh2Test, FlippedMacByteIsFatal) {
+    Rekey(SSH_CIPHER_ARCFOUR, EVP_md5());
+    std::string wire = client_.Send(SSH2_MSG_CHANNEL_DATA, "data");
+    wire.back() ^= 0x40;
+    server_.Receive(wire);
+    EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "Corrupted HMAC on input.");
+}
+
+TEST_F(PacketSsh2Test, BadLengthsAreFatal) {
+    server_.Receive(BigEndian(4) + "\x01\x02\x03\x04");
+    CaptureStderr();
+    std::string message = FatalMessage([&] { Poll(server_); });
+    EXPECT_EQ(GetCapturedStderr(), " 00 00 00 04 01 02 03 04\n");
+    EXPECT_EQ(message, "Bad packet length 4.");
+
+    Endpoint big;
+    packet_set_ssh2_format(&big.context);
+    big.Receive(BigEndian(262145) + std::string(4, '\0'));
+    CaptureStderr();
+    EXPECT_EQ(FatalMessage([&] { Poll(big); }), "Bad packet length 262145.");
+    GetCapturedStderr();
+
+    Endpoint odd;
+    packet_set_ssh2_format(&odd.context);
+    odd.Receive(BigEndian(13) + std::string(4, '\0'));
+    EXPECT_EQ(FatalMessage([&] { Poll(odd); }), "padding error: need 9 block 8 mod 1");
+}
+
+TEST_F(PacketSsh2Test, BadPaddingIsFatal) {
+    // Length 12: padding length byte, type, 7 payload bytes, 3 padding bytes.
+    server_.Receive(Frame(Message(SSH2_MSG_CHANNEL_DATA, "1234567"), 3));
+    EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "Corrupted padlen 3 on input.");
+
+    // Padding that leaves no room for the type byte.
+    Endpoint greedy;
+    packet_set_ssh2_format(&greedy.context);
+    std::string frame = BigEndian(12) + "\x0b" + std::string(11, '\0');
+    greedy.Receive(frame);
+    EXPECT_EQ(FatalMessage([&] { Poll(greedy); }), "Corrupted padlen 11 on input.");
+
+    // One less leaves exactly the type: a valid empty message.
+    Endpoint tight;
+    packet_set_ssh2_format(&tight.context);
+    tight.Receive(BigEndian(12) +
+                  "\x0a"
+                  "\x60" +
+                  std::string(10, '\0'));
+    int length = -1;
+    EXPECT_EQ(Poll(tight, &length), SSH2_MSG_CHANNEL_EOF);
+    EXPECT_EQ(length, 0);
+}
+
+TEST_F(PacketSsh2Test, IgnoreAndDebugAreNeverDelivered) {
+    server_.Receive(
+        Frame(Message(SSH2_MSG_IGNORE, SshString("padding"))) +
+        Frame(Message(SSH2_MSG_DEBUG, std::string("\x01") + SshString("hello") + SshString("en"))) +
+        Frame(Message(SSH2_MSG_CHANNEL_DATA, "x")));
+    EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+    EXPECT_EQ(server_.Payload(), "x");
+    EXPECT_EQ(Poll(server_), 0);
+}
+
+TEST_F(PacketSsh2Test, DisconnectIsFatalWithTheRemoteText) {
+    server_.Receive(Frame(
+        Message(SSH2_MSG_DISCONNECT, BigEndian(11) + SshString("bye %s %n") + SshString(""))));
+    EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "Received disconnect: 11: bye %s %n");
+
+    Endpoint other;
+    other.context.compat20 = 1;
+    packet_set_ssh2_format(&other.context);
+    other.Receive(
+        Frame(Message(SSH2_MSG_DISCONNECT, BigEndian(2) + SshString(std::string(950, 'w')))));
+    EXPECT_EQ(FatalMessage([&] { Poll(other); }),
+              "Received disconnect: 2: " + std::string(900, 'w'));
+}
+
+TEST_F(PacketSsh2Test, SequenceNumbersWrapAround) {
+    Rekey(SSH_CIPHER_BLOWFISH_CBC, EVP_sha1());
+    client_.context.send_seqnr = 0xffffffffu;
+    server_.context.read_seqnr = 0xffffffffu;
+    CaptureStderr();
+    server_.Receive(client_.Send(SSH2_MSG_CHANNEL_DATA, "last"));
+    server_.Receive(client_.Send(SSH2_MSG_CHANNEL_DATA, "first"));
+    EXPECT_EQ(GetCapturedStderr(), "outgoing seqnr wraps around\r\n");
+    CaptureStderr();
+    EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+    EXPECT_EQ(server_.Payload(), "last");
+    EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+    EXPECT_EQ(server_.Payload(), "first");
+    EXPECT_EQ(GetCapturedStderr(), "incoming seqnr wraps around\r\n");
+    EXPECT_EQ(client_.context.send_seqnr, 1u);
+    EXPECT_EQ(server_.context.read_seqnr, 1u);
+}
+
+TEST_F(PacketSsh2Test, NewkeysWithoutKeysIsFatal) {
+    EXPECT_EQ(FatalMessage([&] { client_.Send(SSH2_MSG_NEWKEYS, ""); }), "packet_send2: no KEX");
+    server_.Receive(Frame(Message(SSH2_MSG_NEWKEYS, "")));
+    EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "packet_read_poll2: no KEX");
+
+    // A second NEWKEYS finds the keys already used up.
+    Endpoint client, server;
+    for (Endpoint* e : {&client, &server}) packet_set_ssh2_format(&e->context);
+    packet_set_kex(&client.context, MakeKex(true, SSH_CIPHER_ARCFOUR, EVP_sha1()));
+    packet_set_kex(&server.context, MakeKex(false, SSH_CIPHER_ARCFOUR, EVP_sha1()));
+    server.Receive(client.Send(SSH2_MSG_NEWKEYS, ""));
+    EXPECT_EQ(Poll(server), SSH2_MSG_NEWKEYS);
+    EXPECT_EQ(FatalMessage([&] { client.Send(SSH2_MSG_NEWKEYS, ""); }), "packet_send2: no KEX");
+    packet_write_wait(&client.context);  // the packet itself was queued
+    server.Receive(client.sent.substr(client.sent.size() - 36));
+    EXPECT_EQ(FatalMessage([&] { Poll(server); }), "packet_read_poll2: no KEX");
+}
+
+TEST_F(PacketSsh2Test, IncompleteKeyExchangeResultIsRefused) {
+    KexResult* missing_mac_key = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1());
+    xfree(missing_mac_key->mac[MODE_IN].key);
+    missing_mac_key->mac[MODE_IN].key = nullptr;
+    EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, missing_mac_key); }), "bad KEX");
+    EXPECT_EQ(client_.context.kex, nullptr);
+
+    KexResult* odd_block = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1(), 12);
+    EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, odd_block); }), "bad KEX");
+
+    packet_set_kex(&client_.context, MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1()));
+    KexResult* second = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1());
+    EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, second); }), "bad KEX");
+}
+
+TEST_F(PacketSsh2Test, NegotiatedCompressionIsStartedAndUsed) {
+    Rekey(SSH_CIPHER_BLOWFISH_CBC, EVP_sha1(), 8, COMP_ZLIB);
+    EXPECT_EQ(client_.context.compression_started, 1);
+    std::string text(3000, 'z');
+    for (int i = 0; i < 3; i++) {
+        std::string wire = client_.Send(SSH2_MSG_CHANNEL_DATA, text);
+        EXPECT_LT(wire.size(), 200u);
+        server_.Receive(wire);
+        EXPECT_EQ(Poll(server_), SSH2_MSG_CHANNEL_DATA);
+        EXPECT_EQ(server_.Payload(), text);
+    }
+    server_.Receive(client_.Send(SSH2_MSG_CHANNEL_EOF, ""));
+    int length = -1;
+    EXPECT_EQ(Poll(server_, &length), SSH2_MSG_CHANNEL_EOF);
+    EXPECT_EQ(length, 0);
+}
+
+TEST_F(PacketSsh2Test, Bignum2GoesThroughThePacket) {
+    BIGNUM* number = BN_new();
+    ASSERT_EQ(BN_hex2bn(&number, "80112233445566778899"), 20);
+    packet_start(&client_.context, SSH2_MSG_KEXDH_INIT);
+    packet_put_bignum2(&client_.context, number);
+    packet_send(&client_.context);
+    packet_write_wait(&client_.context);
+    server_.Receive(client_.sent);
+    EXPECT_EQ(Poll(server_), SSH2_MSG_KEXDH_INIT);
+    BIGNUM* back = BN_new();
+    int length = 0;
+    packet_get_bignum2(&server_.context, back, &length);
+    EXPECT_EQ(length, 11);  // sign byte added
+    EXPECT_EQ(BN_cmp(number, back), 0);
+    BN_free(number);
+    BN_free(back);
+}

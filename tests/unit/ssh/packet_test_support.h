@@ -1,0 +1,82 @@
+// A pair of packet contexts joined by an in-memory wire, for the packet tests.
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "ssh/packet.h"
+#include "ssh/xmalloc.h"
+#include "ssh_test_support.h"
+
+// One end of the wire. The hooks find it through the context's owner field,
+// which here points at the Endpoint instead of a connection.
+struct Endpoint {
+    PacketContext context{};
+    std::string sent;     // everything the write hook was given
+    std::string to_read;  // what the read hook hands out
+    size_t read_position = 0;
+    size_t read_chunk = 8192;  // most bytes per read hook call
+    int read_error = 0;        // errno to fail with once to_read is exhausted
+
+    Endpoint() {
+        context.owner = reinterpret_cast<TSSHConnection*>(this);
+        packet_set_io_hooks(&context, WriteHook, ReadHook);
+    }
+    ~Endpoint() { packet_free(&context); }
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
+
+    static Endpoint* Of(PacketContext* context) {
+        return reinterpret_cast<Endpoint*>(context->owner);
+    }
+    static void WriteHook(PacketContext* context, const void* bytes, uint32_t n) {
+        Of(context)->sent.append(static_cast<const char*>(bytes), n);
+    }
+    static int ReadHook(PacketContext* context, void* buffer, uint32_t n) {
+        Endpoint* self = Of(context);
+        size_t left = self->to_read.size() - self->read_position;
+        if (left == 0 && self->read_error != 0) {
+            errno = self->read_error;
+            return -1;
+        }
+        size_t count = std::min({left, static_cast<size_t>(n), self->read_chunk});
+        std::memcpy(buffer, self->to_read.data() + self->read_position, count);
+        self->read_position += count;
+        return static_cast<int>(count);
+    }
+
+    // Sends one packet and returns the bytes it put on the wire.
+    std::string Send(int type, const std::string& payload) {
+        packet_start(&context, type);
+        packet_put_raw(&context, payload.data(), static_cast<uint32_t>(payload.size()));
+        packet_send(&context);
+        size_t before = sent.size();
+        packet_write_wait(&context);
+        return sent.substr(before);
+    }
+    void Receive(const std::string& bytes) {
+        packet_process_incoming(&context, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    // The payload of the packet last read.
+    std::string Payload() {
+        int length = 0;
+        unsigned char* bytes = packet_get_raw(&context, &length);
+        return std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(length));
+    }
+};
+
+inline std::string StringOf(const void* bytes, size_t n) {
+    return std::string(static_cast<const char*>(bytes), n);
+}
+
+inline std::string BigEndian(uint32_t value) {
+    char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                     static_cast<char>(value >> 8), static_cast<char>(value)};
+    return std::string(bytes, 4);
+}
+
+inline std::string SshString(const std::string& text) {
+    return BigEndian(static_cast<uint32_t>(text.size())) + text;
+}

@@ -1,0 +1,69 @@
+// Helpers shared by the SSH unit tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <openssl/provider.h>
+
+#include <functional>
+#include <string>
+
+#include "base/exception.h"
+#include "ssh/log.h"
+
+// The hook the SSH connection installs: raise TException with the text as is.
+inline void RaisingFatalHook(const char* text) {
+    throw TException(text);
+}
+
+// Installs the raising hook for each test of a fixture.
+class SshTest : public ::testing::Test {
+  protected:
+    void SetUp() override { previous_ = fatal_set_hook(RaisingFatalHook); }
+    void TearDown() override {
+        fatal_set_hook(previous_);
+        log_set_level(SYSLOG_LEVEL_INFO);
+    }
+
+  private:
+    FatalHook previous_ = nullptr;
+};
+
+// Makes libcrypto's legacy ciphers (Blowfish, CAST, RC4, DES) reachable
+// through EVP for reference results. Loading a provider explicitly stops the
+// default one from loading by itself, so both are loaded; both are unloaded
+// at exit so that the leak checker sees nothing of them.
+inline bool LoadLegacyProviders() {
+    struct Providers {
+        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+        ~Providers() {
+            if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+            if (standard != nullptr) OSSL_PROVIDER_unload(standard);
+        }
+    };
+    static Providers providers;
+    return providers.legacy != nullptr && providers.standard != nullptr;
+}
+
+// Runs `body` and returns the message of the TException it raised; fails the
+// test when nothing was raised.
+inline std::string FatalMessage(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const TException& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "expected a fatal error";
+    return "";
+}
+
+inline std::string Hex(const unsigned char* bytes, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < n; i++) {
+        if (i > 0) text += ' ';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
