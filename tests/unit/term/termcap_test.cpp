@@ -269,4 +269,40 @@ TEST(TermcapTest, KeyBindings) {
     EXPECT_EQ(t.FindKeyBinding(key(VK_RETURN, SHIFT_PRESSED)), "");
 }
 
+TEST(TermcapTest, ShippedDescriptionsLoad) {
+    const std::string file = std::string(QUENLOR_SOURCE_DIR) + "/etc/termcap";
+    // Everything a host's full-screen program sends for these types.
+    const char* needed[] = {"cm", "cl", "cd", "ce", "AL", "al", "DL", "dl", "DC",
+                            "dc", "IC", "ec", "ho", "nd", "up", "do", "UP", "DO",
+                            "LE", "RI", "SF", "SR", "ch", "cv", "ks", "ke"};
+    for (const char* type : {"cons25r", "pc3r", "cons25", "ansi80x25", "ansi"}) {
+        SCOPED_TRACE(type);
+        TTermcap t;
+        ASSERT_EQ(Message([&] { t.Load(file, type); }), "<no error>");
+        for (const char* cap : needed) {
+            const std::string v = t.GetCapability(cap);
+            EXPECT_FALSE(v.empty() || v == "1") << cap;
+        }
+        EXPECT_EQ(t.GetCapability("am"), "1");
+        EXPECT_EQ(t.GetCapability("ks"), "\x1b[?%dh");
+        EXPECT_EQ(t.GetCapability("ke"), "\x1b[?%dl");
+        // No capability may be a bare line feed: that would scroll the screen.
+        for (const auto& [name, value] : t.GetCapabilities()) EXPECT_NE(value, "\n") << name;
+        for (std::uint16_t vk : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_HOME, VK_BACK}) {
+            EXPECT_NE(t.FindKeyCapability(vk), nullptr) << vk;
+        }
+    }
+    TTermcap cons;
+    cons.Load(file, "cons25r");
+    EXPECT_EQ(cons.GetCapability("bw"), "1");
+    EXPECT_EQ(*cons.FindKeyCapability(VK_F10), "\x1b[V");
+    EXPECT_EQ(*cons.FindKeyCapability(VK_F12), "\x1b[X");
+    EXPECT_EQ(*cons.FindKeyCapability(VK_END), "\x1b[F");
+    EXPECT_EQ(*cons.FindKeyCapability(VK_DELETE), "\x7f");
+    TTermcap ansi;
+    ansi.Load(file, "ansi");
+    EXPECT_EQ(ansi.GetCapability("as"), "\x1b[11m");
+    EXPECT_EQ(ansi.GetCapability("ac").size(), 62u);  // 31 pairs
+}
+
 }  // namespace

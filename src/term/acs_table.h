@@ -1,0 +1,33 @@
+// The alternate character set: what a byte received in that mode shows as.
+#pragma once
+
+#include <string>
+
+// Filled from the description's "ac" capability: pairs of (VT100 line-drawing
+// character, byte this terminal is sent for it). In alternate-character-set
+// mode a received byte that is the second of a pair shows as the code page
+// 866 glyph of the first; other bytes pass unchanged. Up to 32 entries; pairs
+// naming a character without a glyph here are skipped.
+class TAcsTable {
+  public:
+    static constexpr int kMaxEntries = 32;
+    struct Entry {
+        unsigned char Spare;
+        unsigned char Char;
+        unsigned char Replacement;
+    };
+
+    TAcsTable();
+    void Fill(const std::string& ac);
+    int GetCount() const { return Count; }
+    const Entry& GetEntry(int i) const { return Entries[i]; }
+    unsigned char Translate(unsigned char b) const { return Map[b]; }
+
+    // The code page 866 glyph for a VT100 line-drawing character, 0 if none.
+    static unsigned char Glyph(unsigned char vt100);
+
+  private:
+    Entry Entries[kMaxEntries];
+    int Count = 0;
+    unsigned char Map[256];  // derived from Entries for the per-byte lookup
+};
