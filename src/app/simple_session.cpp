@@ -13,7 +13,8 @@ TSimpleSession::~TSimpleSession() {
 
 bool TSimpleSession::HandleInput(INPUT_RECORD& record) {
     const bool key = record.EventType == KEY_EVENT;
-    if (key && record.Event.KeyEvent.bKeyDown && record.Event.KeyEvent.wVirtualKeyCode == VK_SCROLL) {
+    if (key && record.Event.KeyEvent.bKeyDown &&
+        record.Event.KeyEvent.wVirtualKeyCode == VK_SCROLL) {
         if (ScrollBackOpen)
             CloseScrollBack();
         else

@@ -1,0 +1,163 @@
+// The in-session prompt: echo and no echo, editing keys, history copies and
+// the two ways a prompt ends.
+#include <atomic>
+#include <mutex>
+
+#include "app/simple_session.h"
+#include "session_test_support.h"
+
+namespace {
+
+// Asks one line and keeps the answer.
+class TPromptSession : public TSimpleSession {
+  public:
+    TPromptSession(int screen, bool echo, const TStringHistory* history, bool endOnEscape)
+        : TSimpleSession(screen), echo_(echo), history_(history), read_(endOnEscape) {}
+    ~TPromptSession() override { StopThread(); }
+
+    int Run() override {
+        BeginPrompt(echo_, history_, "Name: ");
+        const std::string line = read_ ? ReadLine() : WaitLine();
+        std::lock_guard guard(lock_);
+        line_ = line;
+        answered_ = true;
+        return 0;
+    }
+    bool Answered() {
+        std::lock_guard guard(lock_);
+        return answered_;
+    }
+    std::string Answer() {
+        std::lock_guard guard(lock_);
+        return line_;
+    }
+
+  private:
+    const bool echo_;
+    const TStringHistory* history_;
+    const bool read_;
+    std::mutex lock_;
+    bool answered_ = false;
+    std::string line_;
+};
+
+class PromptTest : public SessionTest {
+  protected:
+    std::unique_ptr<TPromptSession> Ask(bool echo, const TStringHistory* history = nullptr,
+                                        bool endOnEscape = false) {
+        auto session = std::make_unique<TPromptSession>(NewScreen(), echo, history, endOnEscape);
+        session->Start();
+        EXPECT_TRUE(WaitUntil([&] { return session->IsPromptActive(); }));
+        return session;
+    }
+    void Type(TSimpleSession& session, const std::string& text) {
+        for (char c : text) {
+            INPUT_RECORD record = Char(c);
+            EXPECT_TRUE(session.HandleInput(record));
+        }
+    }
+    void Press(TSimpleSession& session, std::uint16_t vk, unsigned char ch = 0) {
+        INPUT_RECORD record = Key(vk, ch);
+        EXPECT_TRUE(session.HandleInput(record));
+    }
+};
+
+TEST_F(PromptTest, EchoedLineIsEditedAndReturnedOnEnter) {
+    auto session = Ask(true);
+    Type(*session, "abd");
+    Press(*session, VK_BACK, 8);
+    Type(*session, "c");
+    EXPECT_EQ(Row(0), "Name: abc");
+    // Keys without a printable ASCII character add nothing, silently.
+    Press(*session, VK_LEFT);
+    Press(*session, 0xC0, 0x80);  // a Cyrillic letter in code page 866
+    EXPECT_EQ(Row(0), "Name: abc");
+    EXPECT_EQ(console_->Beeps(), 0);
+    // Every event is taken while the prompt is active, mouse events too.
+    INPUT_RECORD mouse = MakeMouseEvent(3, 3, FROM_LEFT_1ST_BUTTON_PRESSED, 0);
+    EXPECT_TRUE(session->HandleInput(mouse));
+    Press(*session, VK_RETURN, '\r');
+    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
+    EXPECT_EQ(session->Answer(), "abc");
+    EXPECT_EQ(console_->ShownCursorY(), 1);
+    EXPECT_EQ(console_->ShownCursorX(), 0);
+    INPUT_RECORD after = Char('z');
+    EXPECT_FALSE(session->HandleInput(after));
+}
+
+TEST_F(PromptTest, PasswordIsNeverShown) {
+    auto session = Ask(false);
+    Type(*session, "secret");
+    Press(*session, VK_BACK, 8);
+    EXPECT_EQ(Row(0), "Name:");
+    Press(*session, VK_RETURN, '\r');
+    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
+    EXPECT_EQ(session->Answer(), "secre");
+}
+
+TEST_F(PromptTest, HistoryIsBrowsedOnACopy) {
+    TStringHistory history;
+    history.Add("a");
+    history.Add("b");
+    auto session = Ask(true, &history);
+    Press(*session, VK_UP);
+    EXPECT_EQ(Row(0), "Name: b");
+    Press(*session, VK_UP);
+    EXPECT_EQ(Row(0), "Name: a");
+    Press(*session, VK_UP);  // the oldest stays
+    EXPECT_EQ(Row(0), "Name: a");
+    Press(*session, VK_DOWN);
+    EXPECT_EQ(Row(0), "Name: b");
+    Type(*session, "xy");
+    EXPECT_EQ(Row(0), "Name: bxy");
+    Press(*session, VK_HOME);  // back to the entry, position unchanged
+    EXPECT_EQ(Row(0), "Name: b");
+    Press(*session, VK_DOWN);
+    EXPECT_EQ(Row(0), "Name:");
+    Press(*session, VK_DOWN);  // the empty newest entry stays
+    EXPECT_EQ(Row(0), "Name:");
+    Press(*session, VK_UP);
+    Press(*session, VK_END);
+    EXPECT_EQ(Row(0), "Name: b");
+    Press(*session, VK_RETURN, '\r');
+    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
+    EXPECT_EQ(session->Answer(), "b");
+    // The shared history is untouched.
+    EXPECT_EQ(history.Count(), 2);
+    EXPECT_EQ(history.Current(), "b");
+}
+
+TEST_F(PromptTest, EscapeGivesAnEmptyLineToWaitLine) {
+    auto session = Ask(true);
+    Type(*session, "abc");
+    Press(*session, VK_ESCAPE, 27);
+    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
+    EXPECT_EQ(session->Answer(), "");
+    EXPECT_EQ(Row(0), "Name:");
+}
+
+TEST_F(PromptTest, EscapeEndsTheThreadInReadLine) {
+    auto session = Ask(false, nullptr, true);
+    Type(*session, "abc");
+    Press(*session, VK_ESCAPE, 27);
+    ASSERT_TRUE(WaitUntil([&] { return session->Finished(); }));
+    EXPECT_FALSE(session->Answered());
+}
+
+TEST_F(PromptTest, LongLineStaysOnThePromptRow) {
+    auto session = Ask(true);
+    std::string typed;
+    for (int i = 0; i < 100; ++i) typed.push_back(static_cast<char>('a' + i % 26));
+    Type(*session, typed);
+    // The tail that fits, the last column left free; nothing wrapped.
+    const std::string shown = "Name: " + typed.substr(100 - (79 - 6));
+    EXPECT_EQ(Row(0), shown);
+    EXPECT_EQ(Row(1), "");
+    for (int i = 0; i < 40; ++i) Press(*session, VK_BACK, 8);
+    EXPECT_EQ(Row(0), "Name: " + typed.substr(0, 60));
+    Press(*session, VK_RETURN, '\r');
+    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
+    EXPECT_EQ(session->Answer(), typed.substr(0, 60));
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// TSession against a fake host on 127.0.0.1: output, keys, the close
+// question, error reports, the raw log, start-up and cancellation.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "../net/fake_peer.h"
+#include "app/session.h"
+#include "session_test_support.h"
+
+namespace {
+
+class TelnetSessionTest : public SessionTest {
+  protected:
+    // Starts a session for `host` and accepts its connection.
+    void Open(const std::string& host) {
+        screen_ = NewScreen();
+        session_ = std::make_unique<TSession>(host, screen_);
+        session_->Start();
+        peer_ = server_.Accept();
+        ASSERT_GE(peer_, 0);
+        ASSERT_TRUE(WaitUntil([&] { return session_->IsStarted(); }));
+    }
+    void Open() { Open(LoopbackAddress(server_.Port())); }
+    bool Give(INPUT_RECORD record) { return session_->HandleInput(record); }
+    void TearDown() override {
+        session_.reset();
+        SessionTest::TearDown();
+    }
+
+    TFakeServer server_;
+    int screen_ = -1;
+    int peer_ = -1;
+    std::unique_ptr<TSession> session_;
+};
+
+// Connects once to a listener whose queue holds one connection, so that the
+// next connect stays pending (its SYN is dropped and retried after a second).
+int FillAcceptQueue(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+const INPUT_RECORD kAltX = MakeKeyEvent(true, 'X', 'x', LEFT_ALT_PRESSED);
+
+TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSent) {
+    Open();
+    EXPECT_EQ(session_->GetName(), LoopbackAddress(server_.Port()));
+    SendBytes(peer_, "hello from the host\r\n");
+    ASSERT_TRUE(WaitForText("hello from the host"));
+    EXPECT_FALSE(Give(Char('l')));
+    EXPECT_FALSE(Give(Char('s')));
+    // ENTER on telnet: CR LF.
+    EXPECT_FALSE(Give(Key(VK_RETURN, '\r')));
+    EXPECT_EQ(ReadBytes(peer_, 4), "ls\r\n");
+    // Modifier keys alone send nothing.
+    EXPECT_FALSE(Give(Key(VK_SHIFT, 0, SHIFT_PRESSED)));
+    EXPECT_EQ(ReadPending(peer_, 50), "");
+}
+
+TEST_F(TelnetSessionTest, CloseQuestionPausesOutputAndNoResumesIt) {
+    Open();
+    SendBytes(peer_, "before\r\n");
+    ASSERT_TRUE(WaitForText("before"));
+    EXPECT_TRUE(Give(kAltX));
+    EXPECT_EQ(session_->GetState(), kSessionQuestion);
+    ASSERT_TRUE(WaitForText("Are you sure you want to close the connection? Y/N"));
+    SendBytes(peer_, "meanwhile\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(ScreenText().find("meanwhile"), std::string::npos);
+    // Other keys are swallowed, and reach neither the screen nor the host.
+    EXPECT_TRUE(Give(Char('q')));
+    EXPECT_EQ(session_->GetState(), kSessionQuestion);
+    EXPECT_EQ(ReadPending(peer_, 50), "");
+    EXPECT_TRUE(Give(Char('n')));
+    ASSERT_TRUE(WaitForText("meanwhile"));
+    EXPECT_EQ(ScreenText().find("Are you sure"), std::string::npos);
+    EXPECT_EQ(session_->GetState(), kSessionNormal);
+    EXPECT_FALSE(session_->Finished());
+}
+
+TEST_F(TelnetSessionTest, YesEndsASessionBlockedInRead) {
+    Open();
+    EXPECT_TRUE(Give(kAltX));
+    EXPECT_TRUE(Give(Char('y')));
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
+}
+
+TEST_F(TelnetSessionTest, RemoteCloseEndsTheSessionWithoutAReport) {
+    Open();
+    SendBytes(peer_, "bye\r\n");
+    ASSERT_TRUE(WaitForText("bye"));
+    server_.Close(peer_);
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }));
+    EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
+}
+
+TEST_F(TelnetSessionTest, ConnectionErrorIsReportedUntilEnter) {
+    screen_ = NewScreen();
+    session_ = std::make_unique<TSession>(LoopbackAddress(UnusedPort()), screen_);
+    session_->Start();
+    ASSERT_TRUE(WaitForText("Press Enter to close..."));
+    EXPECT_NE(
+        ScreenText().find("Exception: TConnection::TConnection: Error on connect(). Error: 111"),
+        std::string::npos);
+    EXPECT_EQ(session_->GetState(), kSessionError);
+    // Only ENTER closes it; everything is taken meanwhile.
+    EXPECT_TRUE(Give(Char('a')));
+    EXPECT_TRUE(Give(kAltX));
+    EXPECT_TRUE(Give(MakeMouseEvent(1, 1, RIGHTMOST_BUTTON_PRESSED, 0)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(session_->Finished());
+    EXPECT_EQ(session_->GetState(), kSessionError);
+    EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+}
+
+TEST_F(TelnetSessionTest, FullLogHoldsEveryReceivedByte) {
+    char name[] = "/tmp/quenlor-session-log-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(name);  // the session creates it
+    DefineTestHost("logged", "ADDRESS=" + LoopbackAddress(server_.Port()) +
+                                 "\nLOG_FILE=full:" + std::string(name));
+    Open("logged");
+    // Every byte value but the telnet command byte, and escape sequences.
+    std::string sent;
+    for (int b = 0; b < 255; ++b) sent.push_back(static_cast<char>(b));
+    sent += "\x1b[2J\x1b[5;5Hmarker\r\n";
+    SendBytes(peer_, sent);
+    ASSERT_TRUE(WaitForText("marker"));
+    // A doubled command byte arrives as one data byte.
+    SendBytes(peer_, std::string("\xff\xff", 2) + "end\r\n");
+    ASSERT_TRUE(WaitForText("end"));
+    std::ifstream log(name, std::ios::binary);
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_EQ(logged, sent + "\xff" + "end\r\n");
+    std::remove(name);
+}
+
+TEST_F(TelnetSessionTest, KeysTypedWhileConnectingAreSentAfterTheLogin) {
+    TFakeServer busy(0);
+    const int filler = FillAcceptQueue(busy.Port());
+    ASSERT_GE(filler, 0);
+
+    screen_ = NewScreen();
+    session_ = std::make_unique<TSession>(LoopbackAddress(busy.Port()), screen_);
+    session_->Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_FALSE(session_->IsStarted());
+    // Neither blocks the caller.
+    EXPECT_FALSE(Give(Char('o')));
+    EXPECT_FALSE(Give(Char('k')));
+    ASSERT_GE(busy.Accept(), 0);  // frees the queue; the client's SYN is retried
+    const int peer = busy.Accept(5000);
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(ReadBytes(peer, 2), "ok");
+    close(filler);
+}
+
+TEST_F(TelnetSessionTest, ASessionBlockedInConnectEndsAtOnce) {
+    TFakeServer busy(0);
+    const int filler = FillAcceptQueue(busy.Port());
+    ASSERT_GE(filler, 0);
+
+    screen_ = NewScreen();
+    session_ = std::make_unique<TSession>(LoopbackAddress(busy.Port()), screen_);
+    session_->Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Give(kAltX));
+    ASSERT_TRUE(WaitForText("Are you sure you want to close the connection? Y/N"));
+    EXPECT_TRUE(Give(Char('y')));
+    // Well before the connect would be retried.
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 500));
+    EXPECT_FALSE(session_->IsStarted());
+    close(filler);
+}
+
+TEST_F(TelnetSessionTest, ReplayShowsItsCaptureAndTypingEndsOnlyThatSession) {
+    DefineTestHost("replayed", "ADDRESS=file:" QUENLOR_TEST_DATA "/session/replay.txt");
+    screen_ = NewScreen();
+    session_ = std::make_unique<TSession>("replayed", screen_);
+    session_->Start();
+    ASSERT_TRUE(WaitForText("replayed line two"));
+    EXPECT_EQ(Row(0), "replayed line one");
+    EXPECT_FALSE(Give(Char('a')));
+    ASSERT_TRUE(WaitForText(
+        "Exception: TFileConnection::PutBuffer. TFileConnection is read only connection."));
+    EXPECT_TRUE(WaitForText("Press Enter to close..."));
+    EXPECT_EQ(session_->GetState(), kSessionError);
+    EXPECT_FALSE(session_->Finished());
+    EXPECT_TRUE(Give(Char('b')));
+    EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+}
+
+TEST_F(TelnetSessionTest, SshLoginDataIsAskedForAndEscapeEnds) {
+    DefineTestHost("asking", "PROTOCOL=ssh\nADDRESS=ssh:127.0.0.1:1\nSSH_AUTH=pwd:");
+    screen_ = NewScreen();
+    session_ = std::make_unique<TSession>("asking", screen_);
+    session_->Start();
+    ASSERT_TRUE(WaitForText("Login on 127.0.0.1 as user:"));
+    ASSERT_TRUE(WaitUntil([&] { return session_->IsPromptActive(); }));
+    for (char c : std::string("bob")) EXPECT_TRUE(Give(Char(c)));
+    EXPECT_EQ(Row(0), "Login on 127.0.0.1 as user: bob");
+    EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
+    ASSERT_TRUE(WaitForText("bob@127.0.0.1's password:"));
+    ASSERT_TRUE(WaitUntil([&] { return session_->IsPromptActive(); }));
+    EXPECT_EQ(UserHistory.Current(), "bob");
+    for (char c : std::string("pw")) EXPECT_TRUE(Give(Char(c)));
+    EXPECT_EQ(Row(1), "bob@127.0.0.1's password:");
+    EXPECT_TRUE(Give(Key(VK_ESCAPE, 27)));
+    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include "session_test_support.h"
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "config/telnet_config.h"
+
+namespace {
+
+std::string TrimRight(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void DefineTestHost(const std::string& name, const std::string& lines) {
+    std::istringstream file("DEFINE_HOST " + name +
+                            " {\nTERMCAP=" QUENLOR_TEST_DATA "/session/termcap\nTERM=qtest\n" +
+                            lines + "\n}\n");
+    Config.ReadConfig(file);
+}
+
+std::string LoopbackAddress(int port) {
+    return "telnet:127.0.0.1:" + std::to_string(port);
+}
+
+void SessionTest::SetUp() {
+    console_ = std::make_unique<THeadlessConsole>(80, 25);
+    Console = console_.get();
+    // Host texts that name no host take the default's settings.
+    std::istringstream defaults("TERMCAP=" QUENLOR_TEST_DATA "/session/termcap\nTERM=qtest\n");
+    Config.ReadConfig(defaults);
+}
+
+void SessionTest::TearDown() {
+    Console = nullptr;
+    console_.reset();
+}
+
+INPUT_RECORD SessionTest::Char(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    std::uint16_t vk = 0;
+    std::uint32_t state = 0;
+    if (c >= 'a' && c <= 'z') {
+        vk = static_cast<std::uint16_t>(c - 'a' + 'A');
+    } else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ') {
+        vk = u;
+        if (c >= 'A' && c <= 'Z') state = SHIFT_PRESSED;
+    } else if (c == '.') {
+        vk = VK_OEM_PERIOD;
+    } else if (c == ':') {
+        vk = VK_OEM_1;
+        state = SHIFT_PRESSED;
+    } else if (c == '-' || c == '_') {
+        vk = VK_OEM_MINUS;
+        if (c == '_') state = SHIFT_PRESSED;
+    } else if (c == '/') {
+        vk = VK_OEM_2;
+    }
+    return MakeKeyEvent(true, vk, u, state);
+}
+
+int SessionTest::NewScreen() {
+    const int screen = console_->AddScreen();
+    console_->SetActiveScreen(screen);
+    return screen;
+}
+
+std::string SessionTest::Row(int y) const {
+    return TrimRight(console_->ShownRow(y));
+}
+
+std::string SessionTest::ScreenText() const {
+    std::string text;
+    for (int y = 0; y < 25; ++y) {
+        if (y > 0) text.push_back('\n');
+        text += Row(y);
+    }
+    return text;
+}
+
+bool SessionTest::WaitForText(const std::string& text, int timeout_ms) const {
+    return WaitUntil([&] { return ScreenText().find(text) != std::string::npos; }, timeout_ms);
+}
