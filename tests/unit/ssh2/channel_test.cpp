@@ -1,0 +1,175 @@
+// The session channel: opening it, the pseudo-terminal request, and the
+// read path with its window rule, channel checks and the answers to what a
+// real server sends unasked.
+#include "ssh/bufaux.h"
+#include "ssh/ssh2.h"
+#include "ssh/ssh2_channel.h"
+#include "ssh/xmalloc.h"
+#include "ssh2_test_support.h"
+
+namespace {
+
+using Bytes = std::string;
+
+Bytes U32(uint32_t v) {
+    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                 static_cast<char>(v)};
+}
+Bytes Str(const Bytes& s) {
+    return U32(static_cast<uint32_t>(s.size())) + s;
+}
+
+class ChannelTest : public Ssh2Test {
+  protected:
+    PacketContext* Client() { return link_.Client(); }
+    PacketContext* Server() { return link_.Server(); }
+    void ServerSends(int type, const Bytes& payload = "") {
+        packet_start(Server(), type);
+        packet_put_raw(Server(), payload.data(), static_cast<uint32_t>(payload.size()));
+        packet_send(Server());
+        packet_write_wait(Server());
+    }
+    // The next message the client sent, as its type and payload.
+    std::pair<int, Bytes> ClientSent() {
+        if (!link_.ServerHasMessage()) return {0, ""};
+        int length = 0;
+        const int type = packet_read(Server(), &length);
+        int n = 0;
+        unsigned char* bytes = packet_get_raw(Server(), &n);
+        Bytes payload(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
+        buffer_consume(&link_.server.context.incoming_packet, static_cast<uint32_t>(n));
+        return {type, payload};
+    }
+    Bytes Read(unsigned size = 32768) {
+        char buffer[32768];
+        closed_ = false;
+        const int n = ssh2_channel_read(Client(), &channel_, &lock_, buffer, size, &closed_);
+        return Bytes(buffer, static_cast<size_t>(n));
+    }
+    Bytes Data(const Bytes& bytes) { return U32(0) + Str(bytes); }
+
+    Link link_;
+    TCriticalSection lock_;
+    Ssh2Channel channel_{7, 0, kChannelWindowSize, 0, 32768};
+    bool closed_ = false;
+};
+
+TEST_F(ChannelTest, LoginSequenceSurvivesWhatOpensshSendsFirst) {
+    // OpenSSH sends hostkeys-00@openssh.com unasked after authentication,
+    // opens the channel with window 0, then adjusts it before answering the
+    // pseudo-terminal request.
+    ServerSends(SSH2_MSG_GLOBAL_REQUEST,
+                Str("hostkeys-00@openssh.com") + Bytes(1, '\0') + Str("k"));
+    ServerSends(SSH2_MSG_GLOBAL_REQUEST, Str("keepalive@example.org") + "\x01");
+    ServerSends(SSH2_MSG_CHANNEL_OPEN_CONFIRMATION, U32(0) + U32(42) + U32(0) + U32(32768));
+    ServerSends(SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(0) + U32(2097152));
+    ServerSends(SSH2_MSG_CHANNEL_SUCCESS, U32(0));
+
+    Ssh2Channel channel{};
+    ssh2_channel_open(Client(), &channel, &lock_);
+    EXPECT_EQ(42u, channel.remote_id);
+    EXPECT_EQ(0u, channel.local_id);
+    ssh2_channel_request_pty(Client(), &channel, &lock_, "cons25r", 80, 25);
+    ssh2_channel_request_shell(Client(), &channel, &lock_);
+
+    auto [type, payload] = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_OPEN, type);
+    EXPECT_EQ(Str("session") + U32(0) + U32(16384) + U32(16384), payload);
+    std::tie(type, payload) = ClientSent();
+    // Only the request that wanted an answer is refused.
+    EXPECT_EQ(SSH2_MSG_REQUEST_FAILURE, type);
+    EXPECT_EQ("", payload);
+    std::tie(type, payload) = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_REQUEST, type);
+    EXPECT_EQ(U32(42) + Str("pty-req") + "\x01" + Str("cons25r") + U32(80) + U32(25) + U32(0) +
+                  U32(0) + Str(""),
+              payload);
+    std::tie(type, payload) = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_REQUEST, type);
+    EXPECT_EQ(U32(42) + Str("shell") + Bytes(1, '\0'), payload);
+    EXPECT_EQ(0, ClientSent().first);
+}
+
+TEST_F(ChannelTest, LoginRefusals) {
+    Ssh2Channel channel{};
+    ServerSends(SSH2_MSG_CHANNEL_OPEN_FAILURE, U32(0) + U32(1) + Str("no") + Str(""));
+    EXPECT_EQ("TSSH2Connection::Login. Unable to open channel. Packet type = 92.",
+              RaisedMessage([&] { ssh2_channel_open(Client(), &channel, &lock_); }));
+    ServerSends(SSH2_MSG_CHANNEL_FAILURE, U32(0));
+    EXPECT_EQ("TSSH2Connection::Login. Unable to request pseudo-terminal. Packet type = 100.",
+              RaisedMessage(
+                  [&] { ssh2_channel_request_pty(Client(), &channel, &lock_, "vt100", 80, 25); }));
+}
+
+TEST_F(ChannelTest, WindowIsReopenedAfterMoreThanHalfIsConsumed) {
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data(Bytes(8192, 'a')));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("b"));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("c"));
+    EXPECT_EQ(8192u, Read().size());
+    EXPECT_EQ("b", Read());  // exactly 8192 consumed: no adjustment yet
+    EXPECT_EQ(0, ClientSent().first);
+    EXPECT_EQ("c", Read());  // 8193 consumed before this read
+    auto [type, payload] = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_WINDOW_ADJUST, type);
+    EXPECT_EQ(U32(7) + U32(16384), payload);
+    EXPECT_EQ(1, channel_.consumed);
+}
+
+TEST_F(ChannelTest, HousekeepingMessagesAreDroppedOrAnswered) {
+    ServerSends(SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(0) + U32(100));
+    ServerSends(SSH2_MSG_GLOBAL_REQUEST, Str("keepalive@openssh.com") + "\x01");
+    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("keepalive@openssh.com") + "\x01");
+    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("exit-status") + Bytes(1, '\0') + U32(0));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data(""));  // nothing to deliver: not a close
+    ServerSends(SSH2_MSG_CHANNEL_EOF, U32(0));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("tail"));
+    ServerSends(SSH2_MSG_CHANNEL_CLOSE, U32(0));
+
+    EXPECT_EQ("tail", Read());
+    EXPECT_FALSE(closed_);
+    EXPECT_EQ("", Read());
+    EXPECT_TRUE(closed_);
+
+    EXPECT_EQ(SSH2_MSG_REQUEST_FAILURE, ClientSent().first);
+    auto [type, payload] = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_FAILURE, type);
+    EXPECT_EQ(U32(7), payload);
+    EXPECT_EQ(0, ClientSent().first);  // no reply to exit-status, no close sent
+}
+
+TEST_F(ChannelTest, ReadFailures) {
+    ServerSends(SSH2_MSG_CHANNEL_EXTENDED_DATA, U32(0) + U32(1) + Str("err"));
+    EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 95.",
+              RaisedMessage([&] { Read(); }));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, U32(3) + Str("x"));
+    EXPECT_EQ("TSSH2Connection::GetBuffer. Channel 0 expected, but 3 found.",
+              RaisedMessage([&] { Read(); }));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("0123456789"));
+    EXPECT_EQ("TSSH2Connection::GetBuffer. Buffer too small. Buffer size: 4. Data size: 10.",
+              RaisedMessage([&] { Read(4); }));
+    // A transport message out of place (a re-key) is named as what it is.
+    ServerSends(SSH2_MSG_KEXINIT, Bytes(40, '\0'));
+    EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 20.",
+              RaisedMessage([&] { Read(); }));
+    // The server went away: the packet layer's message.
+    EXPECT_EQ("Connection closed by XXX", RaisedMessage([&] { Read(); }));
+}
+
+TEST_F(ChannelTest, WritesAreSplitToTheServersPacketSize) {
+    channel_.remote_max_packet = 1000;
+    const Bytes text(2500, 'z');
+    ssh2_channel_write(Client(), &channel_, &lock_, text.data(),
+                       static_cast<unsigned>(text.size()));
+    Bytes joined;
+    for (int i = 0; i < 3; i++) {
+        auto [type, payload] = ClientSent();
+        ASSERT_EQ(SSH2_MSG_CHANNEL_DATA, type);
+        ASSERT_EQ(U32(7), payload.substr(0, 4));
+        joined += payload.substr(8);
+        EXPECT_LE(payload.size() - 8, 1000u);
+    }
+    EXPECT_EQ(text, joined);
+    EXPECT_EQ(0, ClientSent().first);
+}
+
+}  // namespace

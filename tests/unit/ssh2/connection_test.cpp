@@ -1,0 +1,176 @@
+// TSSH2Connection over a real loopback socket: the identification exchange,
+// and the send lock that keeps the input thread's data and the session
+// thread's window adjustments from interleaving.
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "../net/fake_peer.h"
+#include "config/host_config.h"
+#include "ssh/compat.h"
+#include "ssh/ssh2.h"
+#include "ssh/ssh2_connection.h"
+#include "ssh/xmalloc.h"
+#include "ssh2_test_support.h"
+
+namespace {
+
+class ConnectionTest : public Ssh2Test {
+  protected:
+    void SetUp() override {
+        Ssh2Test::SetUp();
+        host_.SetAddress("127.0.0.1");
+        host_.SetPort(server_.Port());
+        host_.SetProtocol(kProtocolSsh2);
+    }
+    // Connects and returns the server's end of the new connection.
+    int Connect() {
+        connection_ = std::make_unique<TSSH2Connection>(&host_, 0);
+        const int fd = server_.Accept();
+        EXPECT_GE(fd, 0);
+        return fd;
+    }
+    std::string Exchange(const std::string& server_lines) {
+        const int fd = Connect();
+        SendBytes(fd, server_lines);
+        return RaisedMessage([&] { connection_->ExchangeVersions(); });
+    }
+
+    TFakeServer server_;
+    THostConfig host_;
+    std::unique_ptr<TSSH2Connection> connection_;
+};
+
+TEST_F(ConnectionTest, IdentificationExchange) {
+    const int fd = Connect();
+    // Lines before the identification are dropped; CR LF and 1.99 accepted;
+    // nothing after the line feed is taken from the socket.
+    SendBytes(fd, "Welcome\r\nto the host\nSSH-1.99-2.0.13 (SSH Secure Shell)\r\nrest");
+    connection_->ExchangeVersions();
+    PacketContext* context = connection_->GetContext();
+    EXPECT_STREQ("SSH-1.99-2.0.13 (SSH Secure Shell)", context->server_version_string);
+    EXPECT_STREQ("SSH-2.1-Quenlor_3.24.00", context->client_version_string);
+    EXPECT_EQ(0x0F, context->datafellows);
+    EXPECT_EQ("SSH-2.1-Quenlor_3.24.00\n", ReadBytes(fd, 24));
+    char rest[16];
+    EXPECT_EQ(4, connection_->GetBuffer(rest, sizeof rest, true));
+    EXPECT_EQ("rest", std::string(rest, 4));
+}
+
+TEST_F(ConnectionTest, IdentificationLineEndsAndCompatibility) {
+    for (const char* line : {"SSH-2.0-OpenSSH_9.2\n", "SSH-2.0-OpenSSH_9.2\r\n"}) {
+        const int fd = Connect();
+        SendBytes(fd, line);
+        connection_->ExchangeVersions();
+        EXPECT_STREQ("SSH-2.0-OpenSSH_9.2", connection_->GetContext()->server_version_string);
+        EXPECT_EQ(0, connection_->GetContext()->datafellows);
+    }
+    const int fd = Connect();
+    SendBytes(fd, "SSH-2.0-2.3.0 SSH Secure Shell\n");
+    connection_->ExchangeVersions();
+    EXPECT_EQ(0x14, connection_->GetContext()->datafellows);
+}
+
+TEST_F(ConnectionTest, IdentificationFailures) {
+    EXPECT_EQ(
+        "TSSHConnection::ExchangeVersions. Protocol versions incompatible, remote major: 1, "
+        "local major: 2.",
+        Exchange("SSH-1.5-OldServer\n"));
+    EXPECT_EQ(
+        "TSSHConnection::ExchangeVersions. Bad remote protocol version identification: "
+        "'SSH-2.0-'",
+        Exchange("SSH-2.0-\n"));
+    const int fd = Connect();
+    SendBytes(fd, "no identification here\n");
+    server_.Close(fd);
+    EXPECT_EQ("TSSHConnection::ExchangeVersions. Connection closed by foreign host.",
+              RaisedMessage([&] { connection_->ExchangeVersions(); }));
+}
+
+// The server side of a socket, read and written through the packet layer.
+struct SocketEnd {
+    PacketContext context{};
+    int fd = -1;
+};
+
+void SocketWrite(PacketContext* context, const void* bytes, uint32_t n) {
+    SendBytes(reinterpret_cast<SocketEnd*>(context)->fd,
+              std::string(static_cast<const char*>(bytes), n));
+}
+
+int SocketRead(PacketContext* context, void* buffer, uint32_t n) {
+    pollfd p{reinterpret_cast<SocketEnd*>(context)->fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) return 0;  // bounded: a silent client ends the test
+    return static_cast<int>(recv(p.fd, buffer, n, 0));
+}
+
+TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
+    SocketEnd server;
+    server.fd = Connect();
+    packet_set_io_hooks(&server.context, SocketWrite, SocketRead);
+    server.context.compat20 = 1;
+    packet_set_ssh2_format(&server.context);
+    PacketContext* client = connection_->GetContext();
+    packet_set_io_hooks(client, TSSHConnection::WriteHook, TSSHConnection::ReadHook);
+    client->compat20 = 1;
+    packet_set_ssh2_format(client);
+
+    constexpr int kServerMessages = 200;
+    constexpr int kClientMessages = 300;
+    for (int i = 0; i < kServerMessages; i++) {
+        packet_start(&server.context, SSH2_MSG_CHANNEL_DATA);
+        packet_put_int(&server.context, 0);
+        packet_put_string(&server.context, std::string(1000, 'd').data(), 1000);
+        packet_send(&server.context);
+    }
+    packet_start(&server.context, SSH2_MSG_CHANNEL_CLOSE);
+    packet_put_int(&server.context, 0);
+    packet_send(&server.context);
+
+    // The server writes while the client reads, so neither fills its socket.
+    std::thread writer([&] { packet_write_wait(&server.context); });
+    long received = 0;
+    std::string session_error;
+    std::thread session([&] {
+        try {
+            char buffer[32768];
+            while (connection_->GetState() == kStateOpen)
+                received += connection_->GetBuffer(buffer, sizeof buffer, false);
+        } catch (const TException& e) {
+            session_error = e.Message();
+        }
+    });
+    for (int i = 0; i < kClientMessages; i++) {
+        const std::string line = "line " + std::to_string(i) + std::string(200, '.');
+        connection_->PutBuffer(line.data(), static_cast<unsigned>(line.size()), false);
+    }
+    session.join();
+    writer.join();
+    EXPECT_EQ("", session_error);
+    EXPECT_EQ(kServerMessages * 1000L, received);
+
+    int data = 0;
+    int adjustments = 0;
+    while (data < kClientMessages) {
+        const int type = packet_read(&server.context, nullptr);
+        ASSERT_EQ(0u, packet_get_int(&server.context));
+        if (type == SSH2_MSG_CHANNEL_WINDOW_ADJUST) {
+            EXPECT_EQ(16384u, packet_get_int(&server.context));
+            adjustments++;
+            continue;
+        }
+        ASSERT_EQ(SSH2_MSG_CHANNEL_DATA, type);
+        uint32_t length = 0;
+        XmallocPtr<char> text(static_cast<char*>(packet_get_string(&server.context, &length)));
+        EXPECT_EQ("line " + std::to_string(data) + std::string(200, '.'),
+                  std::string(text.get(), length));
+        data++;
+    }
+    // An adjustment goes out once more than 8192 bytes were delivered, so
+    // after every ninth message of 1000 bytes.
+    EXPECT_EQ(kServerMessages / 9, adjustments);
+    packet_free(&server.context);
+}
+
+}  // namespace

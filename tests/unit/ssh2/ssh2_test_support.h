@@ -1,0 +1,89 @@
+// Helpers of the SSH-2 unit tests: the raising fatal hook, and two packet
+// contexts joined back to back in memory (no socket), so that a test plays
+// the server with the same packet layer and inspects what the client sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "base/exception.h"
+#include "ssh/buffer.h"
+#include "ssh/log.h"
+#include "ssh/packet.h"
+
+inline void RaisingFatalHook(const char* text) {
+    throw TException(text);
+}
+
+class Ssh2Test : public ::testing::Test {
+  protected:
+    void SetUp() override { previous_ = fatal_set_hook(RaisingFatalHook); }
+    void TearDown() override { fatal_set_hook(previous_); }
+
+  private:
+    FatalHook previous_ = nullptr;
+};
+
+// The message of the TException `body` raised; a test failure when none.
+inline std::string RaisedMessage(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const TException& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "expected an exception";
+    return "";
+}
+
+// One side of the in-memory link. The context comes first so that the hooks
+// can find their side from the context pointer.
+struct LinkEnd {
+    PacketContext context{};
+    std::string incoming;  // bytes the other side wrote, not yet read
+    std::string* outgoing = nullptr;
+};
+static_assert(std::is_standard_layout_v<LinkEnd>);
+
+inline void LinkWrite(PacketContext* context, const void* bytes, uint32_t n) {
+    auto* end = reinterpret_cast<LinkEnd*>(context);
+    end->outgoing->append(static_cast<const char*>(bytes), n);
+}
+
+// Runs dry like a closed socket: the packet layer then fails with its
+// "Connection closed" message instead of waiting.
+inline int LinkRead(PacketContext* context, void* buffer, uint32_t n) {
+    auto* end = reinterpret_cast<LinkEnd*>(context);
+    const uint32_t count = std::min<uint32_t>(n, static_cast<uint32_t>(end->incoming.size()));
+    std::memcpy(buffer, end->incoming.data(), count);
+    end->incoming.erase(0, count);
+    return static_cast<int>(count);
+}
+
+// Client and server contexts in SSH-2 framing without keys.
+struct Link {
+    LinkEnd client;
+    LinkEnd server;
+    Link() {
+        client.outgoing = &server.incoming;
+        server.outgoing = &client.incoming;
+        for (LinkEnd* end : {&client, &server}) {
+            packet_set_io_hooks(&end->context, LinkWrite, LinkRead);
+            end->context.compat20 = 1;
+            packet_set_ssh2_format(&end->context);
+        }
+    }
+    ~Link() {
+        packet_free(&client.context);
+        packet_free(&server.context);
+    }
+    PacketContext* Client() { return &client.context; }
+    PacketContext* Server() { return &server.context; }
+    // True while client bytes wait for the server side, in the link or
+    // already taken into the server context's input buffer.
+    bool ServerHasMessage() {
+        return !server.incoming.empty() || buffer_len(&server.context.input) > 0;
+    }
+};
