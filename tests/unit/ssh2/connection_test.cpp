@@ -152,7 +152,11 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
 
     int data = 0;
     int adjustments = 0;
-    while (data < kClientMessages) {
+    // An adjustment goes out once more than 8192 bytes were delivered, so
+    // after every ninth message of 1000 bytes, wherever it falls among the
+    // input thread's data.
+    constexpr int kAdjustments = kServerMessages / 9;
+    while (data < kClientMessages || adjustments < kAdjustments) {
         const int type = packet_read(&server.context, nullptr);
         ASSERT_EQ(0u, packet_get_int(&server.context));
         if (type == SSH2_MSG_CHANNEL_WINDOW_ADJUST) {
@@ -167,9 +171,8 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
                   std::string(text.get(), length));
         data++;
     }
-    // An adjustment goes out once more than 8192 bytes were delivered, so
-    // after every ninth message of 1000 bytes.
-    EXPECT_EQ(kServerMessages / 9, adjustments);
+    EXPECT_EQ(kClientMessages, data);
+    EXPECT_EQ(kAdjustments, adjustments);
     packet_free(&server.context);
 }
 
