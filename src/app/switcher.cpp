@@ -18,7 +18,16 @@ void UpdateTitle() {
 }
 
 TSwitcher::TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory)
-    : console_(console), banner_(bannerScreen), host_history_(hostHistory) {}
+    : console_(console),
+      banner_(bannerScreen),
+      host_history_(hostHistory),
+      make_session_(CreateSession),
+      make_connect_session_(CreateConnectSession) {}
+
+void TSwitcher::SetSessionMakers(TSessionMaker session, TConnectSessionMaker connect) {
+    make_session_ = std::move(session);
+    make_connect_session_ = std::move(connect);
+}
 
 TSwitcher::~TSwitcher() {
     std::lock_guard guard(table_lock_);
@@ -59,7 +68,7 @@ void TSwitcher::StartSession(const std::string& host) {
         return;
     }
     const int screen = console_.AddScreen();
-    if (!AddSession(CreateSession(screen, host), screen))
+    if (!AddSession(make_session_(screen, host), screen))
         SayOnBanner("Sessions are not available yet: " + host + "\r\n");
 }
 
@@ -67,7 +76,7 @@ void TSwitcher::FillConnectSessions() {
     bool refused = false;
     while (Count() < kMaxSessions && !refused) {
         const int screen = console_.AddScreen();
-        refused = !AddSession(CreateConnectSession(screen), screen);
+        refused = !AddSession(make_connect_session_(screen), screen);
     }
     if (refused) SayOnBanner("Connect sessions are not available yet.\r\n");
     current_ = Count() > 0 ? 0 : -1;

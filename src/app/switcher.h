@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,12 @@ class TSwitcher {
   public:
     TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory);
     ~TSwitcher();
+
+    // How sessions are made; CreateSession and CreateConnectSession unless
+    // replaced (tests put fakes here).
+    using TSessionMaker = std::function<std::unique_ptr<TSwitcherSession>(int, const std::string&)>;
+    using TConnectSessionMaker = std::function<std::unique_ptr<TSwitcherSession>(int)>;
+    void SetSessionMakers(TSessionMaker session, TConnectSessionMaker connect);
 
     // A session for the host text on a new screen; it becomes current.
     void StartSession(const std::string& host);
@@ -57,6 +64,8 @@ class TSwitcher {
     TConsole& console_;
     const int banner_;
     TStringHistory* host_history_;
+    TSessionMaker make_session_;
+    TConnectSessionMaker make_connect_session_;
     mutable std::recursive_mutex table_lock_;
     std::vector<std::unique_ptr<TSwitcherSession>> sessions_;
     std::atomic<int> current_{-1};

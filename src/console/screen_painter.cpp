@@ -83,8 +83,8 @@ void TScreenPainter::SetColours(std::string& out, std::uint16_t attribute) {
 void TScreenPainter::PutCell(std::string& out, const TCell& cell, int width) {
     SetColours(out, cell.Attr);
     out.append(Glyphs()[cell.Char]);
-    // At the last column the terminal's cursor position is not certain.
-    if (++cursor_x_ >= width) cursor_x_ = cursor_y_ = -1;
+    // With auto-wrap off the cursor stays on the last column.
+    if (cursor_x_ >= 0 && ++cursor_x_ >= width) cursor_x_ = width - 1;
 }
 
 void TScreenPainter::Paint(std::string& out, const TCell* display, TCell* shown, int width,

@@ -3,7 +3,9 @@
 // (BGR colour bits to ANSI RGB order; the intensity bits pick the bright
 // colours), with the fewest cursor moves and colour changes it can find.
 // It remembers the terminal's cursor and colours between calls, so callers
-// must send every byte it produces, in order. Not thread-safe: the owner
+// must send every byte it produces, in order, to a terminal whose auto-wrap
+// mode is off (CSI ? 7 l), so that writing the last column of a row neither
+// wraps nor scrolls. Not thread-safe: the owner
 // calls it under the output lock.
 #pragma once
 

@@ -3,12 +3,20 @@
 import os
 import shutil
 import signal
+import socket
 import unittest
 
 import harness
 
 BANNER_END = "Press ESC to exit or ALT+A to begin a session."
 SANE = ["icanon", "echo", "isig", "icrnl", "opost"]
+
+
+def closed_port():
+    """A port on 127.0.0.1 that nothing listens on (taken, then let go)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 class StartupTest(unittest.TestCase):
@@ -62,7 +70,7 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(self.term.wait_exit(), 0)
 
     def test_connect_prompt(self):
-        self.start("DEFINE_HOST alpha {\n    ADDRESS=127.0.0.1\n}\n")
+        self.start("DEFINE_HOST alpha {\n    ADDRESS=telnet:127.0.0.1:%d\n}\n" % closed_port())
         self.term.wait_for_text(BANNER_END)
         self.term.send_keys("M-a")
         self.term.wait_for_text("Connect to:")
@@ -85,14 +93,28 @@ class StartupTest(unittest.TestCase):
         self.term.send_keys("Up")
         self.term.wait_for_text("Connect to: alpha")
         self.term.send_keys("Enter")
-        self.term.wait_for_text("Sessions are not available yet: alpha")
+        # The session starts on its own screen, fails to connect and waits;
+        # when it ends, the banner comes back.
+        self.term.wait_for(lambda: self.term.title() == "Quenlor - (1): alpha", "session title")
+        self.term.wait_for_text("Press Enter")
+        self.assertNotIn(BANNER_END, self.term.screen())
+        self.term.send_keys("Enter")
+        self.term.wait_for(lambda: self.term.title() == "Quenlor", "the banner's title")
+        self.term.wait_for_text(BANNER_END)
         self.term.send_keys("Escape")
         self.assertEqual(self.term.wait_exit(), 0)
 
     def test_host_argument_before_cfg(self):
         # The configuration is loaded before any host argument is used.
-        self.start("", "somehost", "-cfg=other.cfg", files={"other.cfg": "TERM=ansi\n"})
-        self.term.wait_for_text("Sessions are not available yet: somehost")
+        other = "DEFINE_HOST somehost {\n    ADDRESS=telnet:127.0.0.1:%d\n}\n" % closed_port()
+        self.start("", "somehost", "-cfg=other.cfg", files={"other.cfg": other})
+        self.term.wait_for(lambda: self.term.title() == "Quenlor - (1): somehost", "title")
+        self.term.wait_for_text("Press Enter")
+        # The defined host was used: a refused connection, not a failed
+        # name lookup of "somehost".
+        self.assertNotIn("Bad address", self.term.screen())
+        self.term.send_keys("Enter")
+        self.term.wait_for_text(BANNER_END)
         self.term.send_keys("Escape")
         self.assertEqual(self.term.wait_exit(), 0)
 

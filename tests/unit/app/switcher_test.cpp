@@ -36,6 +36,20 @@ class SwitcherTest : public ::testing::Test {
         banner = console.AddScreen();
         console.SetActiveScreen(banner);
         switcher = std::make_unique<TSwitcher>(console, banner, &history);
+        // Sessions are fakes; a host named "none" cannot be created.
+        switcher->SetSessionMakers(
+            [this](int screen, const std::string& host) -> std::unique_ptr<TSwitcherSession> {
+                if (host == "none") return nullptr;
+                auto session = std::make_unique<FakeSession>(screen, host);
+                made.push_back(session.get());
+                return session;
+            },
+            [this](int screen) -> std::unique_ptr<TSwitcherSession> {
+                if (connect_refused) return nullptr;
+                auto session = std::make_unique<FakeSession>(screen, "none");
+                made.push_back(session.get());
+                return session;
+            });
     }
     FakeSession* Add(const std::string& name) {
         const int screen = console.AddScreen();
@@ -54,6 +68,8 @@ class SwitcherTest : public ::testing::Test {
     TStringHistory history;
     int banner = 0;
     std::unique_ptr<TSwitcher> switcher;
+    std::vector<FakeSession*> made;
+    bool connect_refused = false;
 };
 
 TEST_F(SwitcherTest, BannerOnly) {
@@ -128,25 +144,43 @@ TEST_F(SwitcherTest, TwelveSessionsAtMost) {
     EXPECT_EQ(console.Beeps(), 2);
 }
 
-TEST_F(SwitcherTest, ConnectPromptWithoutSessions) {
+TEST_F(SwitcherTest, ConnectPrompt) {
     console.WriteText(banner, "banner text\r\n");
     console.PushKey('H', 'h');
     console.PushKey(VK_RETURN, 13);
     Key('A', 0, LEFT_ALT_PRESSED);
-    EXPECT_EQ(console.ShownRow(1).substr(0, 13), "Connect to: h");
-    EXPECT_EQ(console.ShownRow(2).substr(0, 34), "Sessions are not available yet: h ");
-    EXPECT_EQ(switcher->Count(), 0);
-    EXPECT_EQ(switcher->Current(), -1);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->GetName(), "h");
+    EXPECT_TRUE(made[0]->started);
+    EXPECT_EQ(switcher->Current(), 0);
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (1): h");
+    EXPECT_EQ(console.GetActiveScreen(), made[0]->GetScreen());
+    EXPECT_EQ(console.GetScreen(banner).CursorY, 2);  // the line ended with CR LF
+
     // Cancelled: the prompt line is cleared and the previous session returns.
-    FakeSession* one = Add("one");
     console.PushKey('Z', 'z');
     console.PushKey(VK_ESCAPE, 27);
     Key('A', 0, LEFT_ALT_PRESSED);
     EXPECT_EQ(switcher->Current(), 0);
-    EXPECT_EQ(console.GetActiveScreen(), one->GetScreen());
+    EXPECT_EQ(console.GetActiveScreen(), made[0]->GetScreen());
+    EXPECT_EQ(made.size(), 1u);
     console.SetActiveScreen(banner);
-    EXPECT_EQ(console.ShownRow(3), std::string(80, ' '));
+    EXPECT_EQ(console.ShownRow(1).substr(0, 13), "Connect to: h");
+    EXPECT_EQ(console.ShownRow(2), std::string(80, ' '));
     EXPECT_EQ(console.GetCursorX(banner), 0);
+}
+
+TEST_F(SwitcherTest, SessionsThatCannotBeMade) {
+    switcher->StartSession("none");
+    EXPECT_EQ(switcher->Count(), 0);
+    EXPECT_EQ(console.IsScreenInUse(banner + 1), false);  // the screen was given back
+    console.Refresh();
+    EXPECT_EQ(console.ShownRow(0).substr(0, 37), "Sessions are not available yet: none ");
+    // CONSOLE=STD fills all twelve slots with connect prompts.
+    switcher->FillConnectSessions();
+    EXPECT_EQ(switcher->Count(), 12);
+    EXPECT_EQ(switcher->Current(), 0);
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (1): none");
 }
 
 TEST(HotKeys, Classification) {
