@@ -8,6 +8,7 @@
 #include "app/screen_guard.h"
 #include "base/exception.h"
 #include "config/telnet_config.h"
+#include "net/telnet_connection.h"
 #include "term/termcap_emulator.h"
 
 TStringHistory UserHistory;
@@ -238,7 +239,13 @@ void TSession::SendKey(const INPUT_RECORD& record) {
     std::string bytes;
     char chunk[1024];
     for (int n; (n = Emulator->GetOutput(chunk, sizeof chunk)) > 0;) bytes.append(chunk, n);
-    if (Host.GetProtocol() == kProtocolTelnet && bytes == "\r") bytes.push_back('\n');
+    if (Host.GetProtocol() == kProtocolTelnet && bytes == "\r") {
+        // ENTER is CR LF in the telnet's network virtual terminal; in binary
+        // mode the server passes both bytes on, and its terminal would see
+        // two line ends, so a lone CR goes out then.
+        const auto* telnet = dynamic_cast<const TTelnetConnection*>(Connection.get());
+        if (telnet == nullptr || !telnet->SendsBinary()) bytes.push_back('\n');
+    }
     if (!bytes.empty()) Send(bytes.data(), static_cast<unsigned>(bytes.size()));
 }
 

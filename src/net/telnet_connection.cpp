@@ -118,6 +118,7 @@ bool TTelnetConnection::ProcessCommand() {
         case DO: {
             const unsigned char option = ReadByte();
             if (Supported(option)) {
+                if (option == OPT_BINARY) BinaryOut.store(true, std::memory_order_release);
                 SendWill(option);
             } else if (option == OPT_NAWS) {
                 int columns = 80;
@@ -152,9 +153,12 @@ bool TTelnetConnection::ProcessCommand() {
         case WONT:
             SendDont(ReadByte());
             break;
-        case DONT:
-            SendWont(ReadByte());
+        case DONT: {
+            const unsigned char option = ReadByte();
+            if (option == OPT_BINARY) BinaryOut.store(false, std::memory_order_release);
+            SendWont(option);
             break;
+        }
         case SB:
             Sub.Active = true;
             Sub.HaveOption = false;

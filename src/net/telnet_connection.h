@@ -3,6 +3,7 @@
 // are answered. The client never starts a negotiation of its own.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "net/tcp_connection.h"
@@ -37,6 +38,11 @@ class TTelnetConnection : public TTCPConnection {
     void Login() override {}
     // Sends the size by NAWS; true.
     bool ReportWindowSize(const COORD* size) override;
+    // True from the server's DO BINARY (answered WILL) until its DONT
+    // BINARY: a carriage return then goes out alone, as in binary mode the
+    // server passes every byte on, and a CR LF would reach its terminal as
+    // two line ends. Any thread.
+    bool SendsBinary() const { return BinaryOut.load(std::memory_order_acquire); }
 
   private:
     // The next byte of the read in progress; raises the internal cut-off
@@ -68,6 +74,7 @@ class TTelnetConnection : public TTCPConnection {
     unsigned char* Current = nullptr;  // Work during a read
     unsigned CurrentLength = 0;
     unsigned Position = 0;
+    std::atomic<bool> BinaryOut{false};
 
     struct {
         bool Active = false;      // between IAC SB and IAC SE

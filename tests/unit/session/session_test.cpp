@@ -72,6 +72,20 @@ TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSent) {
     EXPECT_EQ(ReadPending(peer_, 50), "");
 }
 
+TEST_F(TelnetSessionTest, EnterIsALoneCrWhileSendingBinary) {
+    Open();
+    SendBytes(peer_, std::string("\xff\xfd\x00", 3) + "ready\r\n");  // DO BINARY
+    EXPECT_EQ(ReadBytes(peer_, 3), std::string("\xff\xfb\x00", 3));  // WILL BINARY
+    ASSERT_TRUE(WaitForText("ready"));
+    EXPECT_FALSE(Give(Key(VK_RETURN, '\r')));
+    EXPECT_EQ(ReadPending(peer_, 100), "\r");
+    SendBytes(peer_, std::string("\xff\xfe\x00", 3) + "again\r\n");  // DONT BINARY
+    EXPECT_EQ(ReadBytes(peer_, 3), std::string("\xff\xfc\x00", 3));  // WONT BINARY
+    ASSERT_TRUE(WaitForText("again"));
+    EXPECT_FALSE(Give(Key(VK_RETURN, '\r')));
+    EXPECT_EQ(ReadBytes(peer_, 2), "\r\n");
+}
+
 TEST_F(TelnetSessionTest, CloseQuestionPausesOutputAndNoResumesIt) {
     Open();
     SendBytes(peer_, "before\r\n");
