@@ -1,5 +1,6 @@
 #include "console/screen_painter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -88,12 +89,14 @@ void TScreenPainter::PutCell(std::string& out, const TCell& cell, int width) {
 }
 
 void TScreenPainter::Paint(std::string& out, const TCell* display, TCell* shown, int width,
-                           int height, bool whole) {
-    for (int y = 0; y < height; ++y) {
+                           int height, bool whole, int visibleWidth, int visibleHeight) {
+    const int rows = visibleHeight < 0 ? height : std::min(height, visibleHeight);
+    const int columns = visibleWidth < 0 ? width : std::min(width, visibleWidth);
+    for (int y = 0; y < rows; ++y) {
         const TCell* want = display + static_cast<std::size_t>(y) * width;
         TCell* have = shown + static_cast<std::size_t>(y) * width;
         int x = 0;
-        while (x < width) {
+        while (x < columns) {
             if (!whole && want[x] == have[x]) {
                 ++x;
                 continue;
@@ -106,10 +109,10 @@ void TScreenPainter::Paint(std::string& out, const TCell* display, TCell* shown,
                 for (int k = cursor_x_; k < x; ++k)
                     if ((want[k].Attr & 0xFF) != attribute_ || want[k].Char >= 0x80) cheap = false;
                 if (cheap)
-                    for (int k = cursor_x_; k < x; ++k) PutCell(out, want[k], width);
+                    for (int k = cursor_x_; k < x; ++k) PutCell(out, want[k], columns);
             }
             MoveTo(out, x, y);
-            PutCell(out, want[x], width);
+            PutCell(out, want[x], columns);
             have[x] = want[x];
             ++x;
         }

@@ -19,9 +19,11 @@ class TScreenPainter {
     void Reset();
     // Appends bytes that draw the cells of `display` that differ from
     // `shown`, then copies them into `shown`. With `whole`, every cell is
-    // drawn. Both buffers are width x height cells.
+    // drawn. Both buffers are width x height cells. Only the top-left
+    // visibleWidth x visibleHeight cells are drawn (a terminal made smaller
+    // than the screens must not wrap or scroll); -1 means all.
     void Paint(std::string& out, const TCell* display, TCell* shown, int width, int height,
-               bool whole);
+               bool whole, int visibleWidth = -1, int visibleHeight = -1);
     // Appends a cursor move to (x, y) unless the cursor is there already.
     void PlaceCursor(std::string& out, int x, int y);
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/exception.h"
@@ -24,6 +25,8 @@ TTextConsole::TTextConsole(int inFd, int outFd) : in_fd_(inFd), out_fd_(outFd) {
     if (!TerminalEnter(inFd, outFd))
         ThrowError("TTextConsole::CreateHandle: Unable to create handle %d. Error code %d.\n", -10,
                    errno);
+    visible_width_ = width_;
+    visible_height_ = height_;
     SetConsoleSize(width_, height_);
     shown_.assign(static_cast<std::size_t>(width_) * height_, TCell{' ', 0, kDefaultAttribute});
     // TerminalEnter cleared the screen with default colours; that is what
@@ -46,18 +49,29 @@ void TTextConsole::GetSize(int& width, int& height) {
     height = height_;
 }
 
-void TTextConsole::Redraw(bool clear) {
+void TTextConsole::PlaceCursor(const ScreenRecord& s) {
+    painter_.PlaceCursor(out_, std::min(s.CursorX, visible_width_ - 1),
+                         std::min(s.CursorY, visible_height_ - 1));
+}
+
+void TTextConsole::Redraw(bool resized) {
     std::lock_guard guard(OutputLock());
     out_.clear();
-    if (clear) {
+    if (resized) {
+        int w = 0, h = 0;
+        if (TerminalSize(out_fd_, w, h)) {
+            visible_width_ = w;
+            visible_height_ = h;
+        }
         painter_.Reset();
-        out_.append("\x1b[0m\x1b[37;40m\x1b[2J");
+        out_.append("\x1b[?7l\x1b[?1002h\x1b[?1006h\x1b[?2004h\x1b[0m\x1b[37;40m\x1b[2J");
     }
     ScreenRecord& s = Screens[ActiveScreen];
     if (s.InUse && s.Width == width_ && s.Height == height_) {
         ComposeScreen(s);
-        painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, true);
-        painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+        painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, true, visible_width_,
+                       visible_height_);
+        PlaceCursor(s);
     }
     Send(out_);
 }
@@ -70,7 +84,7 @@ void TTextConsole::UpdateCursor() {
     std::lock_guard guard(OutputLock());
     const ScreenRecord& s = Screens[ActiveScreen];
     out_.clear();
-    painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+    PlaceCursor(s);
     Send(out_);
 }
 
@@ -92,8 +106,9 @@ void TTextConsole::EndUpdate(int screen) {
     // BeginUpdate: a Refresh or another writer in between cannot leave
     // stale cells behind.
     out_.clear();
-    painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, false);
-    painter_.PlaceCursor(out_, s.CursorX, s.CursorY);
+    painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, false, visible_width_,
+                   visible_height_);
+    PlaceCursor(s);
     Send(out_);
 }
 

@@ -38,14 +38,21 @@ class TTextConsole : public TConsole {
     static constexpr int kEscapeDelayMs = 50;
 
   private:
-    void Redraw(bool clear);
+    // Draws the whole active screen; after a resize, clears first and sets
+    // the terminal modes again (a reset terminal may have lost them).
+    void Redraw(bool resized);
+    void PlaceCursor(const ScreenRecord& s);
     void ReadInput(int timeoutMs);
     void Send(const std::string& bytes);
 
     int in_fd_;
     int out_fd_;
-    int width_ = 80;
+    int width_ = 80;  // the size of every screen, read once
     int height_ = 25;
+    // What the terminal can show now: drawing is clipped to it after the
+    // window was made smaller.
+    int visible_width_ = 80;
+    int visible_height_ = 25;
     TInputDecoder decoder_;
     TScreenPainter painter_;
     std::vector<TCell> shown_;  // what the terminal shows now

@@ -114,6 +114,11 @@ class Terminal:
         self.shell("clear")
         self.wait_for(lambda: self.screen().strip() == "$", "a clear shell screen")
 
+    def shell_clear_pane(self):
+        """Wipes what the pane shows (tmux's clear-history does not touch the
+        visible screen, so the pane is cleared through its own grid)."""
+        self.tmux("send-keys", "-t", "main", "-R")
+
     def run(self, program, *args):
         """Starts the program in the shell; its exit status is printed after
         it ends (read it with wait_exit)."""

@@ -46,11 +46,27 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(self.term.title(), "Quenlor")
         self.assertEqual(self.term.cursor(), (0, 11))
         self.assertFalse(self.term.bell())
+        # Standard error was the terminal: it goes to a log file instead.
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "quenlor-errors.log")))
         self.term.send_keys("Escape")
         self.assertEqual(self.term.wait_exit(), 0)
         # The shell's screen is back (the alternate screen is gone).
         self.assertNotIn("Quenlor, version", self.term.screen())
         self.assert_restored()
+
+    def test_resize_redraws(self):
+        self.start()
+        self.term.wait_for_text(BANNER_END)
+        # Wipe the pane behind the program's back; only a redraw brings the
+        # banner back, and a resize (SIGWINCH) is what asks for one.
+        self.term.shell_clear_pane()
+        self.term.wait_gone(BANNER_END)
+        self.term.tmux("resize-window", "-t", "main", "-x", "60", "-y", "20")
+        self.term.wait_for_text(BANNER_END)
+        self.term.tmux("resize-window", "-t", "main", "-x", "80", "-y", "25")
+        self.term.wait_for(lambda: self.term.lines()[0] == "Quenlor, version 3.24", "redraw")
+        self.term.send_keys("Escape")
+        self.assertEqual(self.term.wait_exit(), 0)
 
     def test_alt_n_without_session_beeps(self):
         self.start()

@@ -97,4 +97,22 @@ TEST(ScreenPainter, FullScrollRewritesEveryRowOnce) {
     EXPECT_TRUE(painted.shown == after);
 }
 
+TEST(ScreenPainter, ClippedToASmallerTerminal) {
+    std::vector<TCell> cells = Blank();
+    Put(cells, 0, 0, std::string(W, 'a'));
+    Put(cells, 0, 24, "last row");
+    std::vector<TCell> shown = Blank();
+    TScreenPainter painter;
+    std::string out;
+    painter.Paint(out, cells.data(), shown.data(), W, H, true, 60, 20);
+    // 60 columns of row 0, nothing of row 24, never a line feed on row 19.
+    EXPECT_NE(out.find(std::string(60, 'a')), std::string::npos);
+    EXPECT_EQ(out.find(std::string(61, 'a')), std::string::npos);
+    EXPECT_EQ(out.find("last"), std::string::npos);
+    EXPECT_EQ(out.find("\x1b[21"), std::string::npos);
+    std::size_t line_feeds = 0;
+    for (char c : out) line_feeds += c == '\n';
+    EXPECT_EQ(line_feeds, 19u);
+}
+
 }  // namespace
