@@ -8,9 +8,6 @@
 #include "ssh/xmalloc.h"
 #include "ssh_test_support.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
 class BufferTest : public SshTest {
   protected:
     void SetUp() override {
@@ -111,15 +108,6 @@ TEST_F(BufferTest, OversizedRequestsAreRefused) {
     EXPECT_EQ(FatalMessage([&] { buffer_append_space(&buffer_, 0xffffffffu); }),
               "buffer_append_space: len 4294967295 not supported");
     EXPECT_EQ(buffer_len(&buffer_), 0u);
-}
-
-TEST_F(BufferTest, DumpWritesHexBytes) {
-    unsigned char bytes[3] = {0x00, 0xab, 0x7f};
-    buffer_append(&buffer_, bytes, 3);
-    buffer_consume(&buffer_, 1);
-    CaptureStderr();
-    buffer_dump(&buffer_);
-    EXPECT_EQ(GetCapturedStderr(), " ab 7f\n");
 }
 
 using XmallocTest = SshTest;

@@ -24,7 +24,9 @@ Bytes Pattern(size_t n, unsigned seed) {
     return bytes;
 }
 
-void LoadProviders() { ASSERT_TRUE(LoadLegacyProviders()); }
+void LoadProviders() {
+    ASSERT_TRUE(LoadLegacyProviders());
+}
 
 // One direction of an EVP cipher, fed in pieces like a stream.
 class EvpStream {

@@ -4,52 +4,12 @@
 #include <string>
 
 #include "packet_test_support.h"
-#include "ssh/cipher.h"
 #include "ssh/ssh2.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
-
-constexpr uint32_t kNeed = 24;
-
-unsigned char* Material(unsigned char seed) {
-    auto* bytes = static_cast<unsigned char*>(xmalloc(kNeed));
-    for (uint32_t i = 0; i < kNeed; i++) bytes[i] = static_cast<unsigned char>(seed + i * 13);
-    return bytes;
-}
-
-// Keys of one direction depend on the direction only, so a client's outgoing
-// keys are the server's incoming ones.
-void FillDirection(KexResult* kex, int mode, bool client_to_server, int cipher, const EVP_MD* md,
-                   int block_size, int compression) {
-    unsigned char seed = client_to_server ? 0x10 : 0x80;
-    Enc& enc = kex->enc[mode];
-    enc.type = cipher;
-    enc.block_size = block_size;
-    enc.key = Material(seed);
-    enc.iv = Material(seed + 1);
-    enc.key_len = cipher == SSH_CIPHER_3DES_CBC ? 24 : 16;
-    enc.iv_len = 8;
-    enc.name = xstrdup(cipher_name(cipher));
-    Mac& mac = kex->mac[mode];
-    mac.md = md;
-    mac.mac_len = md != nullptr ? EVP_MD_get_size(md) : 0;
-    mac.key = Material(seed + 2);
-    mac.key_len = md != nullptr ? static_cast<uint32_t>(EVP_MD_get_size(md)) : 16;
-    kex->comp[mode].type = compression;
-}
-
-KexResult* MakeKex(bool client, int cipher, const EVP_MD* md, int block_size = 8,
-                   int compression = COMP_NONE) {
-    auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
-    *kex = KexResult{};
-    kex->need = kNeed;
-    FillDirection(kex, MODE_IN, !client, cipher, md, block_size, compression);
-    FillDirection(kex, MODE_OUT, client, cipher, md, block_size, compression);
-    return kex;
-}
 
 // A plaintext SSH-2 frame built by hand.
 std::string Frame(const std::string& body, int padding = -1) {
@@ -370,22 +330,4 @@ TEST_F(PacketSsh2Test, NegotiatedCompressionIsStartedAndUsed) {
     int length = -1;
     EXPECT_EQ(Poll(server_, &length), SSH2_MSG_CHANNEL_EOF);
     EXPECT_EQ(length, 0);
-}
-
-TEST_F(PacketSsh2Test, Bignum2GoesThroughThePacket) {
-    BIGNUM* number = BN_new();
-    ASSERT_EQ(BN_hex2bn(&number, "80112233445566778899"), 20);
-    packet_start(&client_.context, SSH2_MSG_KEXDH_INIT);
-    packet_put_bignum2(&client_.context, number);
-    packet_send(&client_.context);
-    packet_write_wait(&client_.context);
-    server_.Receive(client_.sent);
-    EXPECT_EQ(Poll(server_), SSH2_MSG_KEXDH_INIT);
-    BIGNUM* back = BN_new();
-    int length = 0;
-    packet_get_bignum2(&server_.context, back, &length);
-    EXPECT_EQ(length, 11);  // sign byte added
-    EXPECT_EQ(BN_cmp(number, back), 0);
-    BN_free(number);
-    BN_free(back);
 }

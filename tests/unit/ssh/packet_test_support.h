@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "ssh/cipher.h"
 #include "ssh/packet.h"
 #include "ssh/xmalloc.h"
 #include "ssh_test_support.h"
@@ -79,4 +80,44 @@ inline std::string BigEndian(uint32_t value) {
 
 inline std::string SshString(const std::string& text) {
     return BigEndian(static_cast<uint32_t>(text.size())) + text;
+}
+
+// Key exchange results for tests: every block holds kNeed bytes.
+constexpr uint32_t kNeed = 24;  // key material per key, IV and MAC key
+
+inline unsigned char* Material(unsigned char seed) {
+    auto* bytes = static_cast<unsigned char*>(xmalloc(kNeed));
+    for (uint32_t i = 0; i < kNeed; i++) bytes[i] = static_cast<unsigned char>(seed + i * 13);
+    return bytes;
+}
+
+// Keys of one direction depend on the direction only, so a client's outgoing
+// keys are the server's incoming ones.
+inline void FillDirection(KexResult* kex, int mode, bool client_to_server, int cipher,
+                          const EVP_MD* md, int block_size, int compression) {
+    unsigned char seed = client_to_server ? 0x10 : 0x80;
+    Enc& enc = kex->enc[mode];
+    enc.type = cipher;
+    enc.block_size = block_size;
+    enc.key = Material(seed);
+    enc.iv = Material(seed + 1);
+    enc.key_len = cipher == SSH_CIPHER_3DES_CBC ? 24 : 16;
+    enc.iv_len = 8;
+    enc.name = xstrdup(cipher_name(cipher));
+    Mac& mac = kex->mac[mode];
+    mac.md = md;
+    mac.mac_len = md != nullptr ? EVP_MD_get_size(md) : 0;
+    mac.key = Material(seed + 2);
+    mac.key_len = md != nullptr ? static_cast<uint32_t>(EVP_MD_get_size(md)) : 16;
+    kex->comp[mode].type = compression;
+}
+
+inline KexResult* MakeKex(bool client, int cipher, const EVP_MD* md, int block_size = 8,
+                          int compression = COMP_NONE) {
+    auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
+    *kex = KexResult{};
+    kex->need = kNeed;
+    FillDirection(kex, MODE_IN, !client, cipher, md, block_size, compression);
+    FillDirection(kex, MODE_OUT, client, cipher, md, block_size, compression);
+    return kex;
 }

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "packet_test_support.h"
 #include "ssh/log.h"
 #include "ssh/random.h"
+#include "ssh/ssh2.h"
 
 TEST(RandomThreads, TwoThreadsDrawWithoutRacing) {
     constexpr int kDraws = 50000;
@@ -60,4 +62,62 @@ TEST(FatalHookThreads, EachThreadHasItsOwnHook) {
     second.join();
     EXPECT_EQ(seen_first, "first 1");
     EXPECT_EQ(seen_second, "second 2");
+}
+
+// The input thread sends on a connection while its session thread reads from
+// it: the two paths of one context must share no unguarded state.
+TEST(PacketThreads, SendingAndReceivingOnOneContextAtOnce) {
+    fatal_set_hook(RaisingFatalHook);
+    constexpr int kPackets = 300;
+    Endpoint client, server;
+    for (Endpoint* e : {&client, &server}) {
+        e->context.compat20 = 1;
+        packet_set_ssh2_format(&e->context);
+    }
+    packet_set_kex(&client.context, MakeKex(true, SSH_CIPHER_BLOWFISH_CBC, EVP_sha1()));
+    packet_set_kex(&server.context, MakeKex(false, SSH_CIPHER_BLOWFISH_CBC, EVP_sha1()));
+    server.Receive(client.Send(SSH2_MSG_NEWKEYS, ""));
+    client.sent.clear();
+    ASSERT_EQ(packet_read_poll(&server.context, nullptr), SSH2_MSG_NEWKEYS);
+    client.to_read = server.Send(SSH2_MSG_NEWKEYS, "");
+    for (int i = 0; i < kPackets; i++)
+        client.to_read += server.Send(SSH2_MSG_CHANNEL_DATA, "down " + std::to_string(i));
+    client.read_chunk = 100;  // several hook calls per packet
+
+    // The hooks touch disjoint members: `sent` for writing, `to_read` for reading.
+    std::string received_error;
+    int received = 0;
+    std::thread reader([&] {
+        fatal_set_hook(RaisingFatalHook);
+        try {
+            EXPECT_EQ(packet_read(&client.context, nullptr), SSH2_MSG_NEWKEYS);
+            for (; received < kPackets; received++) {
+                EXPECT_EQ(packet_read(&client.context, nullptr), SSH2_MSG_CHANNEL_DATA);
+                EXPECT_EQ(client.Payload(), "down " + std::to_string(received));
+            }
+        } catch (const TException& e) {
+            received_error = e.Message();
+        }
+    });
+    std::thread writer([&] {
+        for (int i = 0; i < kPackets; i++) {
+            packet_start(&client.context, SSH2_MSG_CHANNEL_DATA);
+            packet_put_cstring(&client.context, ("up " + std::to_string(i)).c_str());
+            packet_send(&client.context);
+            packet_write_wait(&client.context);
+        }
+    });
+    reader.join();
+    writer.join();
+    EXPECT_EQ(received_error, "");
+    EXPECT_EQ(received, kPackets);
+
+    server.Receive(client.sent);
+    for (int i = 0; i < kPackets; i++) {
+        ASSERT_EQ(packet_read_poll(&server.context, nullptr), SSH2_MSG_CHANNEL_DATA);
+        uint32_t length = 0;
+        XmallocPtr<char> text(static_cast<char*>(packet_get_string(&server.context, &length)));
+        EXPECT_EQ(std::string(text.get(), length), "up " + std::to_string(i));
+    }
+    fatal_set_hook(nullptr);
 }
