@@ -46,6 +46,7 @@ void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
              std::unique_ptr<TSwitcher>& switcher) {
     ChangeToProgramDirectory(argc > 0 ? argv[0] : nullptr);
     InstallControlHandler();
+    SetFatalSignalLine("Unknown Win32 exception found!\n");
     // The title goes to the terminal before the console exists.
     if (::isatty(STDOUT_FILENO)) SetTerminalOutputFd(STDOUT_FILENO);
     SaveConsoleTitle();

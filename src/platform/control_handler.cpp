@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/terminal.h"
 #include "platform/title.h"
@@ -13,6 +14,7 @@ namespace {
 constexpr int kEndSignals[] = {SIGTERM, SIGHUP, SIGINT};
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 bool installed = false;
+const char* volatile fatal_line = nullptr;
 bool atexit_registered = false;
 
 void RestoreForSignal() {
@@ -27,6 +29,8 @@ void OnEnd(int) {
 
 void OnFatal(int signal) {
     RestoreForSignal();
+    if (const char* line = fatal_line; line != nullptr)
+        (void)!::write(STDOUT_FILENO, line, std::strlen(line));
     // SA_RESETHAND put the default action back: die of the same signal.
     ::raise(signal);
 }
@@ -54,6 +58,10 @@ void InstallControlHandler() {
     action.sa_flags = SA_RESETHAND;
     for (int s : kFatalSignals) ::sigaction(s, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void SetFatalSignalLine(const char* line) {
+    fatal_line = line;
 }
 
 void RemoveControlHandler() {

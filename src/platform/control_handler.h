@@ -7,5 +7,8 @@
 #pragma once
 
 void InstallControlHandler();
+// A line written to standard output, after the restore, when a fatal
+// signal ends the program (the text must outlive the program; null: none).
+void SetFatalSignalLine(const char* line);
 // Back to the default actions (the ESC exit path, after the restore).
 void RemoveControlHandler();

@@ -162,6 +162,15 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(self.term.wait_exit(), 1)
         self.assert_restored()
 
+    def test_fatal_signal_restores_first(self):
+        self.start()
+        self.term.wait_for_text(BANNER_END)
+        self.term.signal_program(signal.SIGSEGV)
+        # The process still dies of the signal, after the terminal is back.
+        self.assertEqual(self.term.wait_exit(), 128 + signal.SIGSEGV)
+        self.assertIn("Unknown Win32 exception found!\n", self.term.screen())
+        self.assert_restored()
+
     def test_ctrl_c_is_a_key_not_a_signal(self):
         self.start()
         self.term.wait_for_text(BANNER_END)
