@@ -3,6 +3,7 @@
 #include "base/exception.h"
 #include "net/file_connection.h"
 #include "net/telnet_connection.h"
+#include "ssh/ssh2_connection.h"
 
 std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int screen) {
     switch (host.GetProtocol()) {
@@ -10,8 +11,9 @@ std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int scree
             return std::make_unique<TTelnetConnection>(&host, screen);
         case kProtocolFile:
             return std::make_unique<TFileConnection>(&host, screen);
-        case kProtocolSsh:
         case kProtocolSsh2:
+            return std::make_unique<TSSH2Connection>(&host, screen);
+        case kProtocolSsh:
             ThrowError("TSession. SSH connections are not part of this build yet.");
         default:
             ThrowError("TSession. Unknown protocol.");
