@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/exception.h"
+#include "term/cap_matcher.h"
 #include "term/termcap_emulator.h"
 #include "term_fuzz_common.h"
 
@@ -21,6 +22,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size && i < 64 && data[i] != '|' && data[i] != ':' && data[i] != '\n';
          ++i) {
         type += static_cast<char>(data[i]);
+    }
+
+    // The indexes of the capability matcher must agree with trying every
+    // template in table order, on this description and these bytes.
+    try {
+        TTermcap termcap;
+        termcap.Load(path, type);
+        TCapMatcher matcher;
+        matcher.Build(termcap.GetOutputCaps());
+        const unsigned char* end = data + size;
+        for (const unsigned char* p = data; p < end && p < data + 512; ++p) {
+            TCapMatch a, b;
+            TMatchStatus sa = matcher.Match(p, end, a);
+            if (sa != matcher.MatchExhaustive(p, end, b)) __builtin_trap();
+            if (sa == TMatchStatus::Matched && (a.Record != b.Record || a.Consumed != b.Consumed ||
+                                                a.ParamCount != b.ParamCount)) {
+                __builtin_trap();
+            }
+        }
+    } catch (const TException&) {
     }
 
     THostConfig host;

@@ -44,6 +44,7 @@ void TCapMatcher::Build(const std::vector<TCapRecord>& caps) {
     templates_.clear();
     for (auto& list : first_) list.clear();
     for (auto& lists : second_) lists.clear();
+    for (auto& families : family_) families.clear();
 
     for (size_t r = 0; r < caps.size(); ++r) {
         const TCapRecord& rec = caps[r];
@@ -129,17 +130,87 @@ void TCapMatcher::Build(const std::vector<TCapRecord>& caps) {
                 for (auto& list : lists) list.push_back(index);
             }
         }
+        for (int c = 0; c < 256; ++c) {
+            if (lists[c].size() <= kRefineAbove) continue;
+            if (family_[b].empty()) family_[b].resize(256);
+            family_[b][c] = std::make_unique<Family>();
+            BuildFamily(*family_[b][c], lists[c]);
+        }
     }
+}
+
+// The members all start with two literal bytes b0 b1 (or with a directive,
+// which keeps them everywhere). What decides the outcome for data b0 b1 x ...:
+// - a third op that is a literal other than x fails at x;
+// - a number with x not a digit fails, but the walk goes on at x, so only
+//   a following literal other than x makes it fail for certain;
+// - a number over the digits at x fails for certain when the literal after
+//   it differs from the byte that ends the digits.
+// Everything else (directives that take any byte, templates that end early)
+// stays in every list.
+void TCapMatcher::BuildFamily(Family& f, const List& members) const {
+    for (std::uint8_t index : members) {
+        const Template& t = templates_[index];
+        const Op* ops[4] = {nullptr, nullptr, nullptr, nullptr};
+        int n = 0;
+        for (const Op& op : t.ops) {
+            if (op.kind == kInc) continue;
+            ops[n++] = &op;
+            if (n == 4) break;
+        }
+        const bool literal_prefix = ops[0]->kind == kLit && ops[1] && ops[1]->kind == kLit;
+        const Op* third = literal_prefix ? ops[2] : nullptr;
+        const Op* after = literal_prefix ? ops[3] : nullptr;
+        for (int x = 0; x < 256; ++x) {
+            bool keep = true;
+            if (third && third->kind == kLit) {
+                keep = third->byte == x;
+            } else if (third && third->kind == kNum && !IsDigit(x)) {
+                keep = !(after && after->kind == kLit && after->byte != x);
+            }
+            if (keep) f.by_third[x].push_back(index);
+        }
+        for (int t_end = 0; t_end < 256; ++t_end) {
+            bool keep = true;
+            if (third && third->kind == kLit) {
+                keep = IsDigit(third->byte);  // a literal digit: checked by the walk
+            } else if (third && third->kind == kNum) {
+                keep = !(after && after->kind == kLit && after->byte != t_end);
+            }
+            if (keep) f.by_terminator[t_end].push_back(index);
+        }
+    }
+}
+
+const TCapMatcher::List& TCapMatcher::Candidates(const unsigned char* p,
+                                                 const unsigned char* end) const {
+    // With fewer bytes than an index looks at, every candidate of the coarser
+    // list must be tried, so that one that has only begun reports incomplete.
+    const long avail = end - p;
+    if (avail < 2 || second_[*p].empty()) return first_[*p];
+    const List& pair = second_[*p][p[1]];
+    if (avail < 3 || family_[*p].empty() || !family_[*p][p[1]]) return pair;
+    const Family& f = *family_[*p][p[1]];
+    if (!IsDigit(p[2])) return f.by_third[p[2]];
+    const unsigned char* q = p + 3;
+    while (q < end && IsDigit(*q)) ++q;
+    if (q >= end) return f.by_third[p[2]];
+    return f.by_terminator[*q];
 }
 
 TMatchStatus TCapMatcher::Match(const unsigned char* p, const unsigned char* end,
                                 TCapMatch& out) const {
-    const std::vector<std::uint8_t>* list = &first_[*p];
-    // With a single byte left every candidate must be tried, so that one that
-    // has only begun reports incomplete.
-    if (end - p >= 2 && !second_[*p].empty()) list = &second_[*p][p[1]];
-    for (std::uint8_t index : *list) {
+    for (std::uint8_t index : Candidates(p, end)) {
         TMatchStatus st = Try(templates_[index], p, end, out);
+        if (st != TMatchStatus::NoMatch) return st;
+    }
+    return TMatchStatus::NoMatch;
+}
+
+TMatchStatus TCapMatcher::MatchExhaustive(const unsigned char* p, const unsigned char* end,
+                                          TCapMatch& out) const {
+    for (const Template& t : templates_) {
+        TMatchStatus st = Try(t, p, end, out);
         if (st != TMatchStatus::NoMatch) return st;
     }
     return TMatchStatus::NoMatch;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,13 @@ struct TCapMatch {
 // Templates are compiled once into small op lists. A capability whose first
 // data-consuming op is a literal byte can only be under way when the data
 // starts with that byte, so candidates are indexed by the first byte and,
-// for busy first bytes such as ESC, by the second byte too. Candidates keep
-// the table order: the first record that matches wins, and the first one
-// that runs out of data stops the search (the caller holds the tail back).
+// for busy first bytes such as ESC, by the second byte too; a busy pair
+// (ESC "[") is refined by the third byte, and when that starts a number, by
+// the byte that ends the number. Each index leaves out only templates whose
+// walk over data of that shape is certain to fail without running out of
+// data, so the outcome is the one of trying every template in table order:
+// the first record that matches wins, and the first one that runs out of
+// data stops the search (the caller holds the tail back).
 class TCapMatcher {
   public:
     // Numbers in the data are read up to this value; longer runs of digits
@@ -85,6 +90,10 @@ class TCapMatcher {
 
     // Matches at `p` (p < end).
     TMatchStatus Match(const unsigned char* p, const unsigned char* end, TCapMatch& out) const;
+    // The same by trying every template in table order, without the indexes:
+    // the definition Match must agree with (tests and fuzzers compare them).
+    TMatchStatus MatchExhaustive(const unsigned char* p, const unsigned char* end,
+                                 TCapMatch& out) const;
 
   private:
     enum OpKind : std::uint8_t { kLit, kNum, kChar, kCharPlus, kInc };
@@ -97,13 +106,22 @@ class TCapMatcher {
         TCapEffect effect;
         int record;
     };
+    using List = std::vector<std::uint8_t>;  // template indexes, table order
+    struct Family {
+        List by_third[256];
+        List by_terminator[256];  // third byte is a digit: by the byte after the digits
+    };
     TMatchStatus Try(const Template& t, const unsigned char* p, const unsigned char* end,
                      TCapMatch& out) const;
+    const List& Candidates(const unsigned char* p, const unsigned char* end) const;
+    void BuildFamily(Family& f, const List& members) const;
 
     std::vector<Template> templates_;
-    std::vector<std::uint8_t> first_[256];  // template indexes, table order
+    List first_[256];
     // second_[b] is empty, or 256 lists refined by the second byte.
-    std::vector<std::vector<std::uint8_t>> second_[256];
+    std::vector<List> second_[256];
+    // family_[b] is empty, or 256 entries, set for busy (b, second byte) pairs.
+    std::vector<std::unique_ptr<Family>> family_[256];
 };
 
 // The effect of an output record name (None for names without one).

@@ -1,0 +1,11 @@
+# Terminal emulator throughput, compared with libvterm (Debian's libvterm-dev)
+# on the same bytes when it is installed.
+quenlor_benchmark(term_write_bench term_write_bench.cpp LIBS quenlor_term)
+target_compile_definitions(term_write_bench PRIVATE QUENLOR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+find_path(VTERM_INCLUDE_DIR vterm.h)
+find_library(VTERM_LIBRARY vterm)
+if(VTERM_INCLUDE_DIR AND VTERM_LIBRARY)
+  target_include_directories(term_write_bench PRIVATE ${VTERM_INCLUDE_DIR})
+  target_link_libraries(term_write_bench PRIVATE ${VTERM_LIBRARY})
+  target_compile_definitions(term_write_bench PRIVATE QUENLOR_HAVE_LIBVTERM)
+endif()
