@@ -127,15 +127,6 @@ TEST_F(PromptTest, HistoryIsBrowsedOnACopy) {
     EXPECT_EQ(history.Current(), "b");
 }
 
-TEST_F(PromptTest, EscapeGivesAnEmptyLineToWaitLine) {
-    auto session = Ask(true);
-    Type(*session, "abc");
-    Press(*session, VK_ESCAPE, 27);
-    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
-    EXPECT_EQ(session->Answer(), "");
-    EXPECT_EQ(Row(0), "Name:");
-}
-
 TEST_F(PromptTest, EscapeEndsTheThreadInReadLine) {
     auto session = Ask(false, nullptr, true);
     Type(*session, "abc");
