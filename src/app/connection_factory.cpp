@@ -3,6 +3,7 @@
 #include "base/exception.h"
 #include "net/file_connection.h"
 #include "net/telnet_connection.h"
+#include "ssh/ssh1_connection.h"
 #include "ssh/ssh2_connection.h"
 
 std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int screen) {
@@ -14,7 +15,7 @@ std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int scree
         case kProtocolSsh2:
             return std::make_unique<TSSH2Connection>(&host, screen);
         case kProtocolSsh:
-            ThrowError("TSession. SSH connections are not part of this build yet.");
+            return std::make_unique<TSSH1Connection>(&host, screen);
         default:
             ThrowError("TSession. Unknown protocol.");
     }
