@@ -9,16 +9,6 @@
 
 namespace {
 
-using Bytes = std::string;
-
-Bytes U32(uint32_t v) {
-    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                 static_cast<char>(v)};
-}
-Bytes Str(const Bytes& s) {
-    return U32(static_cast<uint32_t>(s.size())) + s;
-}
-
 class ChannelTest : public Ssh2Test {
   protected:
     PacketContext* Client() { return link_.Client(); }

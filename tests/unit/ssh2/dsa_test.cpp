@@ -50,19 +50,10 @@ class DsaTest : public Ssh2Test {
     KeyPtr key_;
 };
 
-std::string StringField(const std::string& bytes) {
-    std::string out(4, '\0');
-    out[0] = static_cast<char>(bytes.size() >> 24);
-    out[1] = static_cast<char>(bytes.size() >> 16);
-    out[2] = static_cast<char>(bytes.size() >> 8);
-    out[3] = static_cast<char>(bytes.size());
-    return out + bytes;
-}
-
 TEST_F(DsaTest, BlobRoundTripsAndHasTheWireLayout) {
     const std::string blob = Blob();
     ASSERT_GT(blob.size(), 11u);
-    EXPECT_EQ(StringField("ssh-dss"), blob.substr(0, 11));
+    EXPECT_EQ(Str("ssh-dss"), blob.substr(0, 11));
 
     KeyPtr back(dsa_key_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
                                   static_cast<uint32_t>(blob.size())));
@@ -109,7 +100,7 @@ TEST_F(DsaTest, BadBlobs) {
 TEST_F(DsaTest, SignatureFormsFollowTheWord) {
     const std::string outer = Sign("data", 0);
     ASSERT_EQ(55u, outer.size());
-    EXPECT_EQ(StringField("ssh-dss"), outer.substr(0, 11));
+    EXPECT_EQ(Str("ssh-dss"), outer.substr(0, 11));
     EXPECT_EQ(std::string("\0\0\0\x28", 4), outer.substr(11, 4));
     const std::string bare = Sign("data", SSH_BUG_SIGBLOB);
     EXPECT_EQ(SIGBLOB_LEN, bare.size());
@@ -148,7 +139,7 @@ TEST_F(DsaTest, VerifyRefusesWrongSignatures) {
     EXPECT_EQ(-1, Verify(Sign("hash", 0) + "!", "hash", &word));
 
     // A standard-form signature whose inner blob is not 40 bytes is fatal.
-    const std::string short_inner = StringField("ssh-dss") + StringField(std::string(39, '\1'));
+    const std::string short_inner = Str("ssh-dss") + Str(std::string(39, '\1'));
     EXPECT_EQ("bad sigbloblen 39 != SIGBLOB_LEN",
               RaisedMessage([&] { Verify(short_inner, "hash", &word); }));
 

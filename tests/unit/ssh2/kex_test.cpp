@@ -17,15 +17,6 @@
 
 namespace {
 
-using Bytes = std::string;
-
-Bytes U32(uint32_t v) {
-    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                 static_cast<char>(v)};
-}
-Bytes Str(const Bytes& s) {
-    return U32(static_cast<uint32_t>(s.size())) + s;
-}
 // RFC 4251 mpint of a non-negative number: minimal bytes, a zero byte in
 // front when the top bit is set, zero as the empty string.
 Bytes Mpint(const BIGNUM* n) {

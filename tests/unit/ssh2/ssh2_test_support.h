@@ -14,6 +14,16 @@
 #include "ssh/log.h"
 #include "ssh/packet.h"
 
+// Wire encodings built independently of the code under test (RFC 4251).
+using Bytes = std::string;
+inline Bytes U32(uint32_t v) {
+    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                 static_cast<char>(v)};
+}
+inline Bytes Str(const Bytes& s) {
+    return U32(static_cast<uint32_t>(s.size())) + s;
+}
+
 inline void RaisingFatalHook(const char* text) {
     throw TException(text);
 }

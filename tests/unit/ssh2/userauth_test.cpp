@@ -15,16 +15,6 @@ namespace {
 
 const std::string kKeyFile = QUENLOR_TEST_DATA "/ssh2/user_dsa";
 
-using Bytes = std::string;
-
-Bytes U32(uint32_t v) {
-    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                 static_cast<char>(v)};
-}
-Bytes Str(const Bytes& s) {
-    return U32(static_cast<uint32_t>(s.size())) + s;
-}
-
 Bytes TakeString(PacketContext* context) {
     uint32_t length = 0;
     XmallocPtr<char> text(static_cast<char*>(packet_get_string(context, &length)));
