@@ -1,5 +1,6 @@
 #include "term/cap_matcher.h"
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -32,6 +33,17 @@ bool IsDigit(unsigned char c) {
 }
 
 }  // namespace
+
+std::array<const TCapMatcher::Op*, 4> TCapMatcher::FirstOps(const Template& t, int count) {
+    std::array<const Op*, 4> ops = {nullptr, nullptr, nullptr, nullptr};
+    int n = 0;
+    for (const Op& op : t.ops) {
+        if (op.kind == kInc) continue;
+        if (n == count) break;
+        ops[n++] = &op;
+    }
+    return ops;
+}
 
 TCapEffect CapEffectOf(const char* name) {
     for (const EffectName& e : kEffects) {
@@ -94,13 +106,7 @@ void TCapMatcher::Build(const std::vector<TCapRecord>& caps) {
         }
         // A template that consumes nothing would match everywhere without
         // progress; it can never stand for a sequence.
-        const Op* first = nullptr;
-        for (const Op& op : t.ops) {
-            if (op.kind != kInc) {
-                first = &op;
-                break;
-            }
-        }
+        const Op* first = FirstOps(t, 1)[0];
         if (!first) continue;
         const std::uint8_t index = static_cast<std::uint8_t>(templates_.size());
         if (first->kind == kLit) {
@@ -111,27 +117,31 @@ void TCapMatcher::Build(const std::vector<TCapRecord>& caps) {
         templates_.push_back(std::move(t));
     }
 
+    // Only bytes that start many templates of their own are refined further:
+    // templates that start with a directive sit in every list, and counting
+    // them would build indexes for every byte (and pair) of a description
+    // full of them.
+    int own_first[256] = {};
+    for (const Template& t : templates_) {
+        const Op* first = FirstOps(t, 1)[0];
+        if (first->kind == kLit) ++own_first[first->byte];
+    }
     for (int b = 0; b < 256; ++b) {
-        if (first_[b].size() <= kRefineAbove) continue;
+        if (own_first[b] <= static_cast<int>(kRefineAbove)) continue;
         auto& lists = second_[b];
         lists.assign(256, {});
+        int own_second[256] = {};
         for (std::uint8_t index : first_[b]) {
-            const Template& t = templates_[index];
-            const Op* ops[2] = {nullptr, nullptr};
-            int n = 0;
-            for (const Op& op : t.ops) {
-                if (op.kind == kInc) continue;
-                ops[n++] = &op;
-                if (n == 2) break;
-            }
+            const auto ops = FirstOps(templates_[index], 2);
             if (ops[0]->kind == kLit && ops[1] && ops[1]->kind == kLit) {
                 lists[ops[1]->byte].push_back(index);
+                ++own_second[ops[1]->byte];
             } else {
                 for (auto& list : lists) list.push_back(index);
             }
         }
         for (int c = 0; c < 256; ++c) {
-            if (lists[c].size() <= kRefineAbove) continue;
+            if (own_second[c] <= static_cast<int>(kRefineAbove)) continue;
             if (family_[b].empty()) family_[b].resize(256);
             family_[b][c] = std::make_unique<Family>();
             BuildFamily(*family_[b][c], lists[c]);
@@ -150,14 +160,7 @@ void TCapMatcher::Build(const std::vector<TCapRecord>& caps) {
 // stays in every list.
 void TCapMatcher::BuildFamily(Family& f, const List& members) const {
     for (std::uint8_t index : members) {
-        const Template& t = templates_[index];
-        const Op* ops[4] = {nullptr, nullptr, nullptr, nullptr};
-        int n = 0;
-        for (const Op& op : t.ops) {
-            if (op.kind == kInc) continue;
-            ops[n++] = &op;
-            if (n == 4) break;
-        }
+        const auto ops = FirstOps(templates_[index], 4);
         const bool literal_prefix = ops[0]->kind == kLit && ops[1] && ops[1]->kind == kLit;
         const Op* third = literal_prefix ? ops[2] : nullptr;
         const Op* after = literal_prefix ? ops[3] : nullptr;

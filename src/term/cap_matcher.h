@@ -1,6 +1,7 @@
 // Recognises the output capabilities of a terminal description in host output.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -115,6 +116,8 @@ class TCapMatcher {
                      TCapMatch& out) const;
     const List& Candidates(const unsigned char* p, const unsigned char* end) const;
     void BuildFamily(Family& f, const List& members) const;
+    // The first `count` (at most 4) ops that consume data; null past the end.
+    static std::array<const Op*, 4> FirstOps(const Template& t, int count);
 
     std::vector<Template> templates_;
     List first_[256];
