@@ -30,11 +30,6 @@ std::string Frame(int type, const std::string& payload, char pad = 0) {
 
 class PacketSsh1Test : public SshTest {
   protected:
-    // Passes everything client sent to server.
-    void Deliver() {
-        server_.Receive(client_.sent);
-        client_.sent.clear();
-    }
     int Poll(int* length = nullptr) { return packet_read_poll(&server_.context, length); }
     Endpoint client_, server_;
 };
@@ -177,34 +172,6 @@ TEST_F(PacketSsh1Test, ReadExpectNamesBothTypes) {
     EXPECT_EQ(
         FatalMessage([&] { packet_read_expect(&server_.context, nullptr, SSH_SMSG_SUCCESS); }),
         "Protocol error: expected packet type 14, got 15");
-}
-
-TEST_F(PacketSsh1Test, PutAndGetEncodings) {
-    BIGNUM* number = BN_new();
-    BN_set_word(number, 65537);
-    packet_start(&client_.context, SSH_CMSG_SESSION_KEY);
-    packet_put_char(&client_.context, 3);
-    packet_put_int(&client_.context, 0xdeadbeef);
-    packet_put_cstring(&client_.context, "text");
-    packet_put_bignum(&client_.context, number);
-    packet_send(&client_.context);
-    EXPECT_TRUE(packet_have_data_to_write(&client_.context));
-    packet_write_wait(&client_.context);
-    EXPECT_FALSE(packet_have_data_to_write(&client_.context));
-    Deliver();
-
-    EXPECT_EQ(Poll(), SSH_CMSG_SESSION_KEY);
-    EXPECT_EQ(packet_get_char(&server_.context), 3);
-    EXPECT_EQ(packet_get_int(&server_.context), 0xdeadbeefu);
-    XmallocPtr<char> text(static_cast<char*>(packet_get_string(&server_.context, nullptr)));
-    EXPECT_STREQ(text.get(), "text");
-    BIGNUM* back = BN_new();
-    int bytes = 0;
-    packet_get_bignum(&server_.context, back, &bytes);
-    EXPECT_EQ(bytes, 5);
-    EXPECT_EQ(BN_cmp(number, back), 0);
-    BN_free(number);
-    BN_free(back);
 }
 
 TEST_F(PacketSsh1Test, SendingWithoutAPacketOrHookIsFatal) {
