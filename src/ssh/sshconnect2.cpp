@@ -150,7 +150,14 @@ void ssh2_userauth(PacketContext* context, const char* user, int method) {
         fatal("key does not exist: %s", context->keyfile != nullptr ? context->keyfile : "");
     }
 
-    type = packet_read(context, nullptr);
+    // A server may show a banner before it answers (RFC 4252 section 5.4);
+    // many do, with a legal notice. It goes to the log and the answer is
+    // still awaited.
+    while ((type = packet_read(context, nullptr)) == SSH2_MSG_USERAUTH_BANNER) {
+        XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, nullptr)));
+        XmallocPtr<char> language(static_cast<char*>(packet_get_string(context, nullptr)));
+        log("%.900s", message.get());
+    }
     if (type != SSH2_MSG_USERAUTH_SUCCESS) fatal("access denied: %d", type);
     integrity_check(context, __LINE__);
     debug("ssh-userauth2 successfull");

@@ -159,6 +159,7 @@ TEST_F(UserauthTest, PasswordLoginSucceeds) {
 TEST_F(UserauthTest, KeyLoginSucceedsWithEmptyServiceAccept) {
     Client()->keyfile = xstrdup(kKeyFile.c_str());
     ServerSends(SSH2_MSG_SERVICE_ACCEPT);  // old servers name no service
+    ServerSends(SSH2_MSG_USERAUTH_BANNER, Str("Welcome") + Str(""));
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_userauth(Client(), "alice", SSH2_AUTH_PUBKEY);
     EXPECT_EQ(SSH2_MSG_SERVICE_REQUEST, packet_read(Server(), nullptr));
@@ -176,10 +177,16 @@ TEST_F(UserauthTest, Refusals) {
     ServerSends(SSH2_MSG_USERAUTH_FAILURE, Str("publickey,password") + Bytes(1, '\0'));
     EXPECT_EQ("access denied: 51", attempt(SSH2_AUTH_PASSWORD));
 
-    // A banner before the answer is not waited past.
+    // Banners before the answer are passed over; the answer decides.
     ServerSends(SSH2_MSG_SERVICE_ACCEPT, Str("ssh-userauth"));
-    ServerSends(SSH2_MSG_USERAUTH_BANNER, Str("Welcome") + Str(""));
-    EXPECT_EQ("access denied: 53", attempt(SSH2_AUTH_PASSWORD));
+    ServerSends(SSH2_MSG_USERAUTH_BANNER, Str("Authorised use only") + Str(""));
+    ServerSends(SSH2_MSG_USERAUTH_BANNER, Str("second notice") + Str("en"));
+    ServerSends(SSH2_MSG_USERAUTH_FAILURE, Str("password") + Bytes(1, '\0'));
+    EXPECT_EQ("access denied: 51", attempt(SSH2_AUTH_PASSWORD));
+    // Anything else first is the refusal.
+    ServerSends(SSH2_MSG_SERVICE_ACCEPT, Str("ssh-userauth"));
+    ServerSends(SSH2_MSG_USERAUTH_PK_OK, Str("ssh-dss") + Str("blob"));
+    EXPECT_EQ("access denied: 60", attempt(SSH2_AUTH_PASSWORD));
 
     ServerSends(SSH2_MSG_USERAUTH_FAILURE);
     EXPECT_EQ("denied SSH2_MSG_SERVICE_ACCEPT: 51", attempt(SSH2_AUTH_PASSWORD));
