@@ -11,6 +11,8 @@
 
 inline THeadlessConsole& FuzzConsole() {
     static THeadlessConsole console(80, 25);
+    static const int shown = console.AddScreen();  // slot 0 stays the shown one
+    (void)shown;
     return console;
 }
 

@@ -33,25 +33,37 @@ std::string RichFile() {
     return path;
 }
 
+// The two descriptions, loaded once: every input gets a fresh emulator
+// built from a copy, so no state leaks between inputs.
+const TTermcap& Description(bool rich) {
+    static const TTermcap kinds[2] = {
+        [] {
+            TTermcap t;
+            t.Load(QUENLOR_SOURCE_DIR "/etc/termcap", "cons25r");
+            return t;
+        }(),
+        [] {
+            TTermcap t;
+            t.Load(RichFile(), "rich");
+            return t;
+        }(),
+    };
+    return kinds[rich ? 1 : 0];
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     THostConfig host;
-    if (data[0] & 1) {
-        host.SetTermcapFile(RichFile());
-        host.SetTerminalType("rich");
-    } else {
-        host.SetTermcapFile(QUENLOR_SOURCE_DIR "/etc/termcap");
-        host.SetTerminalType("cons25r");
-    }
+    const TTermcap& termcap = Description(data[0] & 1);
     size_t sizes[4];
     for (int i = 0; i < 4; ++i) sizes[i] = data[1 + i] == 0 ? 4096 : data[1 + i];
     data += 5;
     size -= 5;
 
     TFuzzScreen screen;
-    TTermcapEmulator emulator(&host, screen.Index(), &FuzzConsole());
+    TTermcapEmulator emulator(&host, screen.Index(), termcap, &FuzzConsole());
     size_t at = 0;
     for (int block = 0; at < size; ++block) {
         const size_t n = std::min(sizes[block % 4], size - at);

@@ -18,6 +18,16 @@ int Colour(int p) {
 TTermcapEmulator::TTermcapEmulator(const THostConfig* host, int screen, TConsole* console)
     : TEmulator(host, screen, console) {
     Termcap.Load(host->GetTermcapFile(), host->GetTerminalType());
+    Setup();
+}
+
+TTermcapEmulator::TTermcapEmulator(const THostConfig* host, int screen, const TTermcap& termcap,
+                                   TConsole* console)
+    : TEmulator(host, screen, console), Termcap(termcap) {
+    Setup();
+}
+
+void TTermcapEmulator::Setup() {
     const TStringDictionary& caps = Termcap.GetCapabilities();
     auto ac = caps.find("ac");
     if (ac != caps.end() && ac->second != "1") AcsTable.Fill(ac->second);

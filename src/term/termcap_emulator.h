@@ -20,6 +20,9 @@ class TTermcapEmulator : public TEmulator {
     static constexpr int kPendingSize = 1024;
 
     TTermcapEmulator(const THostConfig* host, int screen, TConsole* console = Console);
+    // With a description loaded before (the host's file and type are not read).
+    TTermcapEmulator(const THostConfig* host, int screen, const TTermcap& termcap,
+                     TConsole* console = Console);
     ~TTermcapEmulator() override;
 
     void Write(const char* data, int count) override;
@@ -36,6 +39,7 @@ class TTermcapEmulator : public TEmulator {
     int GetPendingLength() const { return PendingLength; }
 
   private:
+    void Setup();
     void Interpret(const unsigned char* p, const unsigned char* end);
     void Apply(const TCapMatch& m);
     void Attributes(const TCapMatch& m);

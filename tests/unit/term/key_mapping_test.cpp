@@ -85,6 +85,11 @@ TEST_F(KeyMapping, K0WinsOverItsFallback) {
     Load("t:\\\n\t:k0=\\E[21~:k;=\\E[V:kb=^?:\n");
     EXPECT_EQ(Press(VK_F10), "\x1b[21~");
     EXPECT_EQ(Press(VK_BACK), "\x7f");
+    // An emulator built from the loaded description behaves the same.
+    TTermcapEmulator copy(&host_, screen_, emulator_->GetTermcap(), &console_);
+    copy.KeyPressed(MakeKeyEvent(true, VK_F10, 0));
+    char buf[16];
+    EXPECT_EQ(std::string(buf, copy.GetOutput(buf, sizeof buf)), "\x1b[21~");
 }
 
 TEST_F(KeyMapping, BindingsComeFirst) {
