@@ -206,7 +206,31 @@ TEST_F(TelnetSessionTest, ASessionBlockedInConnectEndsAtOnce) {
     close(filler);
 }
 
+// A replay creates "out.fc" in the current directory: run it in a scratch one.
+class TScratchDirectory {
+  public:
+    TScratchDirectory() {
+        char name[] = "/tmp/quenlor-session-XXXXXX";
+        if (mkdtemp(name) != nullptr && getcwd(previous_, sizeof previous_) != nullptr &&
+            chdir(name) == 0)
+            path_ = name;
+    }
+    ~TScratchDirectory() {
+        if (path_.empty()) return;
+        (void)!chdir(previous_);
+        std::remove((path_ + "/out.fc").c_str());
+        rmdir(path_.c_str());
+    }
+    bool Ok() const { return !path_.empty(); }
+
+  private:
+    char previous_[4096] = {};
+    std::string path_;
+};
+
 TEST_F(TelnetSessionTest, ReplayShowsItsCaptureAndTypingEndsOnlyThatSession) {
+    TScratchDirectory scratch;
+    ASSERT_TRUE(scratch.Ok());
     DefineTestHost("replayed", "ADDRESS=file:" QUENLOR_TEST_DATA "/session/replay.txt");
     screen_ = NewScreen();
     session_ = std::make_unique<TSession>("replayed", screen_);
@@ -222,6 +246,7 @@ TEST_F(TelnetSessionTest, ReplayShowsItsCaptureAndTypingEndsOnlyThatSession) {
     EXPECT_TRUE(Give(Char('b')));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
     EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    session_.reset();  // closes out.fc before the scratch directory goes
 }
 
 TEST_F(TelnetSessionTest, SshLoginDataIsAskedForAndEscapeEnds) {
