@@ -1,5 +1,7 @@
 #include "ssh/authfile.h"
 
+#include "ssh/authfile_rsa1.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -59,9 +61,11 @@ bool load_private_key_file(const char* file_name, const char* passphrase, Key* k
             }
             return load_dsa_private_key(file.get(), passphrase, key, comment_out);
         }
+        case KEY_RSA:
+            // The protocol-1 key file format has a reader of its own.
+            close(fd);
+            return load_rsa1_private_key_file(file_name, passphrase, key, comment_out);
         default:
-            // The protocol-1 RSA key file has a reader of its own; no other
-            // type can be loaded.
             close(fd);
             return false;
     }

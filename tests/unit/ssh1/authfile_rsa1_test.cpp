@@ -2,6 +2,7 @@
 // from libcrypto keys: the three protections, passphrases, and short,
 // truncated or malformed files.
 #include "ssh/authfile_rsa1.h"
+#include "ssh/authfile.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,16 @@ TEST_F(Rsa1KeyFileTest, EveryProtectionOpensUnderTheEmptyPassphrase) {
         EXPECT_EQ(ReadPrivate(path, "", key), layout.comment);
         EXPECT_EQ(ReadPublic(path, key), layout.comment);
     }
+}
+
+// The generic reader hands RSA keys to the protocol-1 reader.
+TEST_F(Rsa1KeyFileTest, TheGenericReaderOpensProtocolOneFiles) {
+    RSA* expected = SharedRsa(1024);
+    std::string path = Write(Rsa1KeyFile(expected, Rsa1KeyFileLayout{}));
+    KeyPtr key(key_new(KEY_RSA));
+    ASSERT_TRUE(load_private_key_file(path.c_str(), "", key.get(), nullptr));
+    EXPECT_EQ(BN_cmp(RSA_get0_d(key->rsa), RSA_get0_d(expected)), 0);
+    EXPECT_FALSE(load_private_key_file((path + ".missing").c_str(), "", key.get(), nullptr));
 }
 
 TEST_F(Rsa1KeyFileTest, AProtectedFileOpensOnlyWithItsPassphrase) {
