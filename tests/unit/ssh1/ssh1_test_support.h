@@ -16,37 +16,13 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "../ssh/ssh_test_support.h"
 #include "base/exception.h"
 #include "ssh/log.h"
 #include "ssh/packet.h"
 
-inline void RaisingFatalHook(const char* text) {
-    throw TException(text);
-}
-
-// Installs the raising fatal hook (as the SSH connection does) per test.
-class Ssh1Test : public ::testing::Test {
-  protected:
-    void SetUp() override { previous_ = fatal_set_hook(RaisingFatalHook); }
-    void TearDown() override {
-        fatal_set_hook(previous_);
-        log_set_level(SYSLOG_LEVEL_INFO);
-    }
-
-  private:
-    FatalHook previous_ = nullptr;
-};
-
-// The message of the TException `body` raises; fails the test when none.
-inline std::string FatalMessage(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const TException& e) {
-        return e.Message();
-    }
-    ADD_FAILURE() << "expected a fatal error";
-    return "";
-}
+// The SSH tests' raising fatal hook per test.
+using Ssh1Test = SshTest;
 
 struct RsaFree {
     void operator()(RSA* rsa) const { RSA_free(rsa); }
@@ -106,7 +82,7 @@ inline std::string Md5(const std::string& data) {
     return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-inline std::string Hex(const unsigned char* bytes, size_t n) {
+inline std::string PlainHex(const unsigned char* bytes, size_t n) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
     for (size_t i = 0; i < n; i++) {

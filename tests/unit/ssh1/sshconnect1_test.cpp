@@ -143,16 +143,16 @@ TEST(SessionIdTest, IsMd5OfHostModulusServerModulusAndCookie) {
     const unsigned char cookie[8] = {0, 1, 2, 3, 4, 5, 6, 7};
     unsigned char id[16];
     ssh1_session_id(id, cookie, host.get(), server_n.get());
-    EXPECT_EQ(Hex(id, 16), "0702f2bb8571f9b01bbae73378c51536");
+    EXPECT_EQ(PlainHex(id, 16), "0702f2bb8571f9b01bbae73378c51536");
 
     // Leading zero bytes are not part of a modulus's bytes.
     BnHandle with_zero = BnFromHex("0000010203");
     unsigned char again[16];
     ssh1_session_id(again, cookie, host.get(), with_zero.get());
-    EXPECT_EQ(Hex(again, 16), Hex(id, 16));
+    EXPECT_EQ(PlainHex(again, 16), PlainHex(id, 16));
     // The order of the two moduli matters.
     ssh1_session_id(again, cookie, server_n.get(), host.get());
-    EXPECT_NE(Hex(again, 16), Hex(id, 16));
+    EXPECT_NE(PlainHex(again, 16), PlainHex(id, 16));
 }
 
 class UserAuthTest : public KeyExchangeTest {

@@ -84,10 +84,10 @@ TEST_F(ChannelTest, LoginRefusals) {
     Ssh2Channel channel{};
     ServerSends(SSH2_MSG_CHANNEL_OPEN_FAILURE, U32(0) + U32(1) + Str("no") + Str(""));
     EXPECT_EQ("TSSH2Connection::Login. Unable to open channel. Packet type = 92.",
-              RaisedMessage([&] { ssh2_channel_open(Client(), &channel, &lock_); }));
+              FatalMessage([&] { ssh2_channel_open(Client(), &channel, &lock_); }));
     ServerSends(SSH2_MSG_CHANNEL_FAILURE, U32(0));
     EXPECT_EQ("TSSH2Connection::Login. Unable to request pseudo-terminal. Packet type = 100.",
-              RaisedMessage(
+              FatalMessage(
                   [&] { ssh2_channel_request_pty(Client(), &channel, &lock_, "vt100", 80, 25); }));
 }
 
@@ -130,19 +130,19 @@ TEST_F(ChannelTest, HousekeepingMessagesAreDroppedOrAnswered) {
 TEST_F(ChannelTest, ReadFailures) {
     ServerSends(SSH2_MSG_CHANNEL_EXTENDED_DATA, U32(0) + U32(1) + Str("err"));
     EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 95.",
-              RaisedMessage([&] { Read(); }));
+              FatalMessage([&] { Read(); }));
     ServerSends(SSH2_MSG_CHANNEL_DATA, U32(3) + Str("x"));
     EXPECT_EQ("TSSH2Connection::GetBuffer. Channel 0 expected, but 3 found.",
-              RaisedMessage([&] { Read(); }));
+              FatalMessage([&] { Read(); }));
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("0123456789"));
     EXPECT_EQ("TSSH2Connection::GetBuffer. Buffer too small. Buffer size: 4. Data size: 10.",
-              RaisedMessage([&] { Read(4); }));
+              FatalMessage([&] { Read(4); }));
     // A transport message out of place (a re-key) is named as what it is.
     ServerSends(SSH2_MSG_KEXINIT, Bytes(40, '\0'));
     EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 20.",
-              RaisedMessage([&] { Read(); }));
+              FatalMessage([&] { Read(); }));
     // The server went away: the packet layer's message.
-    EXPECT_EQ("Connection closed by XXX", RaisedMessage([&] { Read(); }));
+    EXPECT_EQ("Connection closed by XXX", FatalMessage([&] { Read(); }));
 }
 
 TEST_F(ChannelTest, WritesAreSplitToTheServersPacketSize) {

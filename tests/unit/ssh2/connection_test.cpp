@@ -34,7 +34,7 @@ class ConnectionTest : public Ssh2Test {
     std::string Exchange(const std::string& server_lines) {
         const int fd = Connect();
         SendBytes(fd, server_lines);
-        return RaisedMessage([&] { connection_->ExchangeVersions(); });
+        return FatalMessage([&] { connection_->ExchangeVersions(); });
     }
 
     TFakeServer server_;
@@ -85,7 +85,7 @@ TEST_F(ConnectionTest, IdentificationFailures) {
     SendBytes(fd, "no identification here\n");
     server_.Close(fd);
     EXPECT_EQ("TSSHConnection::ExchangeVersions. Connection closed by foreign host.",
-              RaisedMessage([&] { connection_->ExchangeVersions(); }));
+              FatalMessage([&] { connection_->ExchangeVersions(); }));
 }
 
 // The server side of a socket, read and written through the packet layer.

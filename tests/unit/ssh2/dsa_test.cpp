@@ -81,7 +81,7 @@ TEST_F(DsaTest, BadBlobs) {
 
     // Truncated inside y: fatal, nothing leaks (checked by the sanitizer run).
     const std::string blob = Blob();
-    EXPECT_FALSE(RaisedMessage([&] {
+    EXPECT_FALSE(FatalMessage([&] {
                      dsa_key_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
                                        static_cast<uint32_t>(blob.size() - 3));
                  }).empty());
@@ -141,7 +141,7 @@ TEST_F(DsaTest, VerifyRefusesWrongSignatures) {
     // A standard-form signature whose inner blob is not 40 bytes is fatal.
     const std::string short_inner = Str("ssh-dss") + Str(std::string(39, '\1'));
     EXPECT_EQ("bad sigbloblen 39 != SIGBLOB_LEN",
-              RaisedMessage([&] { Verify(short_inner, "hash", &word); }));
+              FatalMessage([&] { Verify(short_inner, "hash", &word); }));
 
     KeyPtr empty(key_new(KEY_EMPTY));
     EXPECT_EQ(-1, dsa_verify(empty.get(), reinterpret_cast<const unsigned char*>("x"), 1,
@@ -181,7 +181,7 @@ TEST_F(DsaTest, KeyFiles) {
 }
 
 TEST_F(DsaTest, KeyRecords) {
-    EXPECT_EQ("key_new: bad key type 7", RaisedMessage([] { key_new(7); }));
+    EXPECT_EQ("key_new: bad key type 7", FatalMessage([] { key_new(7); }));
     Key* rsa = key_new(KEY_RSA);
     EXPECT_NE(nullptr, rsa->rsa);
     key_free(rsa);

@@ -185,7 +185,7 @@ TEST_F(KexTest, ChooseFailures) {
     auto failure = [&](int index, const char* list) {
         ServerLists server;
         server.texts[index] = list;
-        return RaisedMessage([&] { kex_choose(&context, own, server.Get()); });
+        return FatalMessage([&] { kex_choose(&context, own, server.Get()); });
     };
     EXPECT_EQ(
         "no matching cipher found: client 3des-cbc,blowfish-cbc,arcfour,cast128-cbc server "
@@ -272,7 +272,7 @@ TEST_F(KexTest, KexinitLayoutAndParsing) {
     packet_write_wait(link.Server());
     ScopedBuffer again;
     char* more[PROPOSAL_MAX] = {};
-    EXPECT_EQ("Packet integrity error.", RaisedMessage([&] {
+    EXPECT_EQ("Packet integrity error.", FatalMessage([&] {
                   kex_send_receive_kexinit(link.Client(), kexinit.get(), again.get(), more);
               }));
     for (char* list : more)

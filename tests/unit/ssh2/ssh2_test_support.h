@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "../ssh/ssh_test_support.h"
 #include "base/exception.h"
 #include "ssh/buffer.h"
 #include "ssh/log.h"
@@ -24,29 +25,8 @@ inline Bytes Str(const Bytes& s) {
     return U32(static_cast<uint32_t>(s.size())) + s;
 }
 
-inline void RaisingFatalHook(const char* text) {
-    throw TException(text);
-}
-
-class Ssh2Test : public ::testing::Test {
-  protected:
-    void SetUp() override { previous_ = fatal_set_hook(RaisingFatalHook); }
-    void TearDown() override { fatal_set_hook(previous_); }
-
-  private:
-    FatalHook previous_ = nullptr;
-};
-
-// The message of the TException `body` raised; a test failure when none.
-inline std::string RaisedMessage(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const TException& e) {
-        return e.Message();
-    }
-    ADD_FAILURE() << "expected an exception";
-    return "";
-}
+// The SSH tests' raising fatal hook per test.
+using Ssh2Test = SshTest;
 
 // One side of the in-memory link. The context comes first so that the hooks
 // can find their side from the context pointer.

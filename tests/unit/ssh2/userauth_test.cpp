@@ -170,7 +170,7 @@ TEST_F(UserauthTest, KeyLoginSucceedsWithEmptyServiceAccept) {
 
 TEST_F(UserauthTest, Refusals) {
     auto attempt = [&](int method) {
-        return RaisedMessage([&] { ssh2_userauth(Client(), "alice", method); });
+        return FatalMessage([&] { ssh2_userauth(Client(), "alice", method); });
     };
     Client()->password = xstrdup("wrong");
     ServerSends(SSH2_MSG_SERVICE_ACCEPT, Str("ssh-userauth"));
@@ -201,14 +201,14 @@ TEST_F(UserauthTest, UnusableKeyFilesEndTheLoginAtOnce) {
     Client()->keyfile = xstrdup("/nonexistent/id_dsa");
     ServerSends(SSH2_MSG_SERVICE_ACCEPT, Str("ssh-userauth"));
     EXPECT_EQ("key does not exist: /nonexistent/id_dsa",
-              RaisedMessage([&] { ssh2_userauth(Client(), "alice", SSH2_AUTH_PUBKEY); }));
+              FatalMessage([&] { ssh2_userauth(Client(), "alice", SSH2_AUTH_PUBKEY); }));
     EXPECT_EQ(0, ssh2_try_pubkey(Client(), "/nonexistent/id_dsa", "alice", "ssh-connection"));
 
     xfree(Client()->keyfile);
     Client()->keyfile = xstrdup(QUENLOR_TEST_DATA "/ssh2/locked_dsa");
     ServerSends(SSH2_MSG_SERVICE_ACCEPT, Str("ssh-userauth"));
     EXPECT_EQ("Unable to load private key",
-              RaisedMessage([&] { ssh2_userauth(Client(), "alice", SSH2_AUTH_PUBKEY); }));
+              FatalMessage([&] { ssh2_userauth(Client(), "alice", SSH2_AUTH_PUBKEY); }));
 }
 
 }  // namespace
