@@ -1,11 +1,14 @@
 // Drawing cost of the terminal back end: bytes sent to the terminal and time
 // to bring an 80x25 terminal up to date after a full screen change, after a
-// one-line scroll, and for a whole redraw.
+// one-line scroll, and for a whole redraw. Then the cost of keeping the
+// scroll-back: a line scrolled into a full scroll-back of n lines, and a
+// snapshot of it for the viewer.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
+#include "config/host_config.h"
 #include "console/headless_console.h"
 #include "console/screen_painter.h"
 
@@ -98,6 +101,44 @@ void BM_OneLineScroll(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_OneLineScroll)->ArgName("distinct")->Arg(0)->Arg(1);
+
+// Host output scrolls a screen whose scroll-back is already full: the cost of
+// one line of text (printed, then a line feed on the bottom row) must not
+// grow with the scroll-back's size.
+void BM_ScrollIntoFullScrollBack(benchmark::State& state) {
+    THostConfig host;
+    host.SetMaxScrollSize(static_cast<int>(state.range(0)));
+    THeadlessConsole console(W, H);
+    const int screen = console.AddScreen();
+    console.SetHostConfig(screen, &host);
+    console.SetCursor(screen, 0, H - 1);
+    const std::string line = LineText(0, false) + "\r\n";
+    for (int i = 0; i < state.range(0) + H; ++i) console.WriteText(screen, line.c_str());
+    for (auto _ : state) console.WriteText(screen, line.c_str());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(BM_ScrollIntoFullScrollBack)->ArgName("lines")->Arg(0)->Arg(1000)->Arg(5000);
+
+// Opening the scroll-back viewer: the snapshot of a full scroll-back and the
+// screen, oldest line first.
+void BM_SnapshotOfFullScrollBack(benchmark::State& state) {
+    THostConfig host;
+    host.SetMaxScrollSize(static_cast<int>(state.range(0)));
+    THeadlessConsole console(W, H);
+    const int screen = console.AddScreen();
+    console.SetHostConfig(screen, &host);
+    console.SetCursor(screen, 0, H - 1);
+    // Not a whole number of rounds, so the oldest line is not stored first.
+    for (int i = 0; i < state.range(0) * 2 + H + 7; ++i)
+        console.WriteText(screen, (LineText(i, false) + "\r\n").c_str());
+    int lines = 0;
+    for (auto _ : state) {
+        std::vector<TCell> block = console.TakeSnapshot(screen, lines);
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.counters["lines"] = lines;
+}
+BENCHMARK(BM_SnapshotOfFullScrollBack)->ArgName("lines")->Arg(1000)->Arg(5000);
 
 }  // namespace
 

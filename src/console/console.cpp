@@ -79,8 +79,7 @@ void TConsole::DelScreen(int screen) {
     std::lock_guard guard(OutputLock());
     SetSize(screen, 0, 0);
     ScreenRecord& s = Screens[screen];
-    s.ScrollBack.clear();
-    s.ScrollBack.shrink_to_fit();
+    s.ScrollBack.Release();
     s.ScrollSize = 0;
     s.ScrollLines = 0;
     s.Host = nullptr;
@@ -114,7 +113,7 @@ void TConsole::SetSize(int screen, int width, int height) {
     s.WrapPending = false;
     // Scroll-back lines are rows of the old width: start the buffer afresh.
     if (s.ScrollSize > 0) {
-        s.ScrollBack.assign(static_cast<std::size_t>(s.ScrollSize) * width, blank);
+        s.ScrollBack.Assign(s.ScrollSize, width, blank);
         s.ScrollLines = 0;
     }
 }
@@ -142,8 +141,7 @@ void TConsole::SetHostConfig(int screen, const THostConfig* host) {
     const int lines = host != nullptr ? std::max(host->GetMaxScrollSize(), 0) : 0;
     s.ScrollSize = s.Width > 0 ? lines : 0;
     s.ScrollLines = 0;
-    s.ScrollBack.assign(static_cast<std::size_t>(s.ScrollSize) * s.Width,
-                        TCell{' ', 0, kDefaultAttribute});
+    s.ScrollBack.Assign(s.ScrollSize, s.Width, TCell{' ', 0, kDefaultAttribute});
 }
 
 void TConsole::SetStatusLine(bool flag) {
@@ -217,7 +215,9 @@ void TConsole::PutChar(int screen, unsigned char c) {
             break;
     }
     s.WrappedPastBottom = false;
-    CompletePendingWrap(screen);
+    // Tested here first: this runs for every byte of host output, and a wrap
+    // is pending only at the end of a full row.
+    if (s.WrapPending) CompletePendingWrap(screen);
     s.Cells[s.WritePos()] = TCell{c, 0, s.Attribute};
     if (s.CursorX + 1 >= s.Width) {
         if (s.AutoWrap) s.WrapPending = true;
@@ -489,14 +489,15 @@ void TConsole::ScrollUp(int screen) {
     const std::size_t w = static_cast<std::size_t>(s.Width);
     // Only a line that leaves the top of the screen belongs in the
     // scroll-back; a region that starts lower scrolls rows that stay on it.
-    if (s.Host != nullptr && s.ScrollSize > 0 && s.RegionTop == 0) {
+    // The room must be this screen's lines, so the copy stays inside it.
+    if (s.Host != nullptr && s.ScrollSize > 0 && s.RegionTop == 0 &&
+        s.ScrollBack.Lines() == s.ScrollSize && s.ScrollBack.Width() == s.Width) {
         if (s.ScrollLines >= s.ScrollSize) {
-            std::memmove(s.ScrollBack.data(), s.ScrollBack.data() + w,
-                         sizeof(TCell) * w * static_cast<std::size_t>(s.ScrollSize - 1));
+            // Full: the oldest line's room takes the new line.
+            s.ScrollBack.Rotate();
             --s.ScrollLines;
         }
-        std::memcpy(s.ScrollBack.data() + static_cast<std::size_t>(s.ScrollLines) * w,
-                    s.Cells.data(), sizeof(TCell) * w);
+        std::memcpy(s.ScrollBack.Line(s.ScrollLines), s.Cells.data(), sizeof(TCell) * w);
         ++s.ScrollLines;
     }
     TCell* top = s.Cells.data() + static_cast<std::size_t>(s.RegionTop) * w;
@@ -555,9 +556,8 @@ void TConsole::RestoreScreen(int screen, const ScreenRecord& saved) {
         s.Display = std::move(display);
         s.Previous = std::move(previous);
         // A scroll-back taken before SetHostConfig changed it would not fit.
-        if (s.ScrollBack.size() != static_cast<std::size_t>(s.ScrollSize) * s.Width) {
-            s.ScrollBack.assign(static_cast<std::size_t>(s.ScrollSize) * s.Width,
-                                TCell{' ', 0, kDefaultAttribute});
+        if (s.ScrollBack.Lines() != s.ScrollSize || s.ScrollBack.Width() != s.Width) {
+            s.ScrollBack.Assign(s.ScrollSize, s.Width, TCell{' ', 0, kDefaultAttribute});
             s.ScrollLines = 0;
         }
     }
@@ -568,12 +568,13 @@ std::vector<TCell> TConsole::TakeSnapshot(int screen, int& lines) const {
     lines = 0;
     CSCREEN_OR_RETURN(s, screen, std::vector<TCell>())
     const std::size_t w = static_cast<std::size_t>(s.Width);
+    // Never more lines than the room has, whatever the count says.
+    const int held = std::clamp(s.ScrollLines, 0, s.ScrollBack.Lines());
     std::vector<TCell> block;
-    block.reserve((static_cast<std::size_t>(s.ScrollLines) + s.Height) * w);
-    block.insert(block.end(), s.ScrollBack.begin(),
-                 s.ScrollBack.begin() + static_cast<std::ptrdiff_t>(s.ScrollLines * w));
+    block.reserve((static_cast<std::size_t>(held) + s.Height) * w);
+    s.ScrollBack.AppendLines(held, block);
     block.insert(block.end(), s.Cells.begin(), s.Cells.end());
-    lines = s.ScrollLines + s.Height;
+    lines = held + s.Height;
     return block;
 }
 

@@ -17,22 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "console/cell.h"
+#include "console/scroll_back.h"
 #include "platform/input_record.h"
 
 class THostConfig;
-
-// One character cell, laid out as the Windows console output call takes it:
-// the character byte (CP866), an unused byte, and the attribute word (bits 0-2
-// foreground BGR, bit 3 foreground intensity, bits 4-6 background BGR, bit 7
-// background intensity).
-struct TCell {
-    unsigned char Char;
-    unsigned char Reserved;
-    std::uint16_t Attr;
-
-    bool operator==(const TCell& other) const { return Char == other.Char && Attr == other.Attr; }
-};
-static_assert(sizeof(TCell) == 4, "a cell is four bytes");
 
 constexpr int kMaxScreens = 16;
 constexpr int kMaxSavedCursors = 16;
@@ -40,8 +29,9 @@ constexpr std::uint16_t kDefaultAttribute = 7;    // light grey on black
 constexpr std::uint16_t kStatusAttribute = 0x70;  // black on light grey
 
 // The state of one screen slot. The three cell buffers are always
-// width x height cells; the scroll-back is ScrollSize x width cells, oldest
-// line first. A copy (SaveScreen) owns its own buffers.
+// width x height cells; the scroll-back has room for ScrollSize lines of
+// width cells and reads oldest line first. A copy (SaveScreen) owns its own
+// buffers.
 struct ScreenRecord {
     bool InUse = false;
     int Width = 0;
@@ -69,7 +59,7 @@ struct ScreenRecord {
     // are copied, so the screen never depends on the host's lifetime.
     const THostConfig* Host = nullptr;
     bool EnableBeep = false;
-    std::vector<TCell> ScrollBack;
+    TScrollBack ScrollBack;
     int ScrollSize = 0;   // lines the scroll-back can hold (MaxScrollSize)
     int ScrollLines = 0;  // lines held, 0..ScrollSize
 
