@@ -11,10 +11,11 @@
 #include "platform/thread.h"
 #include "platform/title.h"
 
-TSwitcher* Switcher = nullptr;
+std::atomic<TSwitcher*> Switcher{nullptr};
 
 void UpdateTitle() {
-    if (Switcher != nullptr) Switcher->UpdateTitle();
+    if (TSwitcher* switcher = Switcher.load(std::memory_order_acquire); switcher != nullptr)
+        switcher->UpdateTitle();
 }
 
 TSwitcher::TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory)
@@ -30,8 +31,16 @@ void TSwitcher::SetSessionMakers(TSessionMaker session, TConnectSessionMaker con
 }
 
 TSwitcher::~TSwitcher() {
-    std::lock_guard guard(table_lock_);
-    sessions_.clear();
+    std::vector<std::unique_ptr<TSwitcherSession>> ending;
+    {
+        std::lock_guard guard(table_lock_);
+        ending.swap(sessions_);
+    }
+    // Deleted outside the lock: a session's destructor waits for its thread,
+    // and that thread may itself be waiting for the lock in UpdateTitle (a
+    // connect session beginning a connection), which no cancellation can
+    // interrupt. Such an update finds an empty table and shows the banner.
+    ending.clear();
 }
 
 int TSwitcher::Count() const {

@@ -72,5 +72,8 @@ class TSwitcher {
 };
 
 // The one switcher, for code on session threads that must update the title.
-extern TSwitcher* Switcher;
+// Set and cleared by the main thread while session threads may read it; the
+// object outlives every session thread (its destructor waits for them), so a
+// pointer read before the clear stays usable.
+extern std::atomic<TSwitcher*> Switcher;
 void UpdateTitle();

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/hot_keys.h"
@@ -181,6 +188,88 @@ TEST_F(SwitcherTest, SessionsThatCannotBeMade) {
     EXPECT_EQ(switcher->Count(), 12);
     EXPECT_EQ(switcher->Current(), 0);
     EXPECT_EQ(GetConsoleTitle(), "Quenlor - (1): none");
+}
+
+// A session whose thread asks for a title update while the session is being
+// deleted, as a connect session's thread does when it begins a connection
+// at the moment the program ends; the destructor waits for the thread, as
+// every session's destructor does.
+struct TitleThreadSession : TSwitcherSession {
+    explicit TitleThreadSession(int screen) : screen_(screen) {}
+    ~TitleThreadSession() override {
+        std::unique_lock lock(mutex_);
+        deleting_ = true;
+        changed_.notify_all();
+        if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return updated_; })) {
+            // The thread is stuck for good: joining would hang the run.
+            std::fputs(
+                "a session thread could not update the title while its session was "
+                "being deleted\n",
+                stderr);
+            std::abort();
+        }
+        lock.unlock();
+        thread_.join();
+    }
+    bool HandleInput(INPUT_RECORD&) override { return false; }
+    std::string GetName() override { return "title-thread"; }
+    int GetScreen() const override { return screen_; }
+    void Start() override {
+        thread_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return deleting_; });
+            lock.unlock();
+            UpdateTitle();
+            lock.lock();
+            updated_ = true;
+            changed_.notify_all();
+        });
+    }
+    bool Finished() const override { return false; }
+
+    int screen_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool deleting_ = false;
+    bool updated_ = false;
+};
+
+TEST_F(SwitcherTest, SessionThreadsUpdateTheTitleWhileTheSwitcherGoes) {
+    Add("one");
+    const int screen = console.AddScreen();
+    ASSERT_TRUE(switcher->AddSession(std::make_unique<TitleThreadSession>(screen), screen));
+    switcher->UpdateTitle();
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor - (2): title-thread");
+    // The thread's update runs while the switcher deletes its sessions: it
+    // must neither wait for the switcher's table forever nor see a session
+    // that is being deleted.
+    Switcher = switcher.get();
+    switcher.reset();
+    Switcher = nullptr;
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor");
+    EXPECT_EQ(console.GetActiveScreen(), banner);
+
+    // Cleared while a session thread reads it: updates stop reaching the
+    // switcher, and the clear races with nothing.
+    switcher = std::make_unique<TSwitcher>(console, banner, &history);
+    Add("two");
+    Switcher = switcher.get();
+    std::atomic<bool> stop{false};
+    std::atomic<int> updates{0};
+    std::thread reader([&] {
+        for (int i = 0; i < 100000 && !stop; ++i) {
+            UpdateTitle();
+            ++updates;
+        }
+    });
+    while (updates < 10) std::this_thread::yield();
+    Switcher = nullptr;
+    stop = true;
+    reader.join();
+    SetConsoleTitle("after");
+    UpdateTitle();
+    EXPECT_EQ(GetConsoleTitle(), "after");
 }
 
 TEST(HotKeys, Classification) {
