@@ -223,8 +223,12 @@ TEST(LoadConfig, SampleConfiguration) {
     EXPECT_EQ(replay.GetProtocol(), kProtocolFile);
     EXPECT_FALSE(replay.GetHistorable());
 
-    // Every host but the replay one is offered at the connect prompt.
-    EXPECT_EQ(config->GetHistory().Count(), config->GetHostCount() - 2);
+    const THostConfig& demo = config->GetHost(config->FindHost("demo"));
+    EXPECT_EQ(demo.GetProtocol(), kProtocolFile);
+    EXPECT_FALSE(demo.GetHistorable());
+
+    // Every defined host but the two replays is offered at the connect prompt.
+    EXPECT_EQ(config->GetHistory().Count(), config->GetHostCount() - 3);
 }
 
 TEST(ResolveHost, DefinedNameIsCaseSensitive) {
