@@ -7,18 +7,18 @@
 // Carries one message text. Every layer outside the SSH protocol code reports
 // failures by raising this; session threads and the entry point show the text.
 class TException : public std::exception {
-public:
+  public:
     explicit TException(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // Ends the program quietly when it reaches the entry point.
 class TCloseException : public TException {
-public:
+  public:
     TCloseException() : TException("") {}
 };
 

@@ -10,7 +10,7 @@
 // Copies are independent values; a prompt edits its own copy unlocked in
 // practice, but the lock keeps that safe too.
 class TStringHistory {
-public:
+  public:
     TStringHistory() = default;
     TStringHistory(const TStringHistory& other);
     TStringHistory& operator=(const TStringHistory& other);
@@ -28,7 +28,7 @@ public:
     int Position() const;
     int Count() const;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<std::string> entries_;  // newest first
     int position_ = 0;
