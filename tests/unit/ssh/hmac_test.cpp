@@ -48,7 +48,7 @@ std::vector<Rfc2202Case> Cases() {
     };
 }
 
-std::string Mac(const EVP_MD* md, const Rfc2202Case& c) {
+std::string HmacHex(const EVP_MD* md, const Rfc2202Case& c) {
     const auto* data = reinterpret_cast<const unsigned char*>(c.data.data());
     XmallocPtr<unsigned char> mac(hmac(
         md, get_u32(data), data + 4, static_cast<uint32_t>(c.data.size() - 4),
@@ -66,11 +66,11 @@ TEST_F(HmacTest, Rfc2202Md5AndSha1) {
     int checked = 0;
     for (const Rfc2202Case& c : Cases()) {
         if (c.md5 != nullptr) {
-            EXPECT_EQ(Mac(EVP_md5(), c), c.md5) << c.data;
+            EXPECT_EQ(HmacHex(EVP_md5(), c), c.md5) << c.data;
             checked++;
         }
         if (c.sha1 != nullptr) {
-            EXPECT_EQ(Mac(EVP_sha1(), c), c.sha1) << c.data;
+            EXPECT_EQ(HmacHex(EVP_sha1(), c), c.sha1) << c.data;
             checked++;
         }
     }

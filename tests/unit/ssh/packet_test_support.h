@@ -50,11 +50,8 @@ struct Endpoint {
 
     // Sends one packet and returns the bytes it put on the wire.
     std::string Send(int type, const std::string& payload) {
-        packet_start(&context, type);
-        packet_put_raw(&context, payload.data(), static_cast<uint32_t>(payload.size()));
-        packet_send(&context);
         size_t before = sent.size();
-        packet_write_wait(&context);
+        SendPacket(&context, type, payload);
         return sent.substr(before);
     }
     void Receive(const std::string& bytes) {
@@ -70,16 +67,6 @@ struct Endpoint {
 
 inline std::string StringOf(const void* bytes, size_t n) {
     return std::string(static_cast<const char*>(bytes), n);
-}
-
-inline std::string BigEndian(uint32_t value) {
-    char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                     static_cast<char>(value >> 8), static_cast<char>(value)};
-    return std::string(bytes, 4);
-}
-
-inline std::string SshString(const std::string& text) {
-    return BigEndian(static_cast<uint32_t>(text.size())) + text;
 }
 
 // Key exchange results for tests: every block holds kNeed bytes.

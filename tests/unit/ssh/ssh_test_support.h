@@ -9,6 +9,7 @@
 
 #include "base/exception.h"
 #include "ssh/log.h"
+#include "ssh/packet.h"
 
 // The hook the SSH connection installs: raise TException with the text as is.
 inline void RaisingFatalHook(const char* text) {
@@ -66,4 +67,22 @@ inline std::string Hex(const unsigned char* bytes, size_t n) {
         text += kDigits[bytes[i] & 15];
     }
     return text;
+}
+
+inline std::string BigEndian(uint32_t value) {
+    char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                     static_cast<char>(value >> 8), static_cast<char>(value)};
+    return std::string(bytes, 4);
+}
+
+inline std::string SshString(const std::string& text) {
+    return BigEndian(static_cast<uint32_t>(text.size())) + text;
+}
+
+// Queues one packet with a raw payload and writes it out through the hook.
+inline void SendPacket(PacketContext* context, int type, const std::string& payload = "") {
+    packet_start(context, type);
+    packet_put_raw(context, payload.data(), static_cast<uint32_t>(payload.size()));
+    packet_send(context);
+    packet_write_wait(context);
 }

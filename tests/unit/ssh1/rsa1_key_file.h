@@ -9,6 +9,7 @@
 #include <openssl/blowfish.h>
 #include <openssl/des.h>
 #include <openssl/rsa.h>
+#include <unistd.h>
 
 #include "ssh1_test_support.h"
 
@@ -65,8 +66,8 @@ inline std::string Ssh1BlowfishEncrypt(const std::string& key, const std::string
 inline std::string Rsa1KeyFileHead(const RSA* key, const Rsa1KeyFileLayout& layout) {
     std::string head = layout.identification;
     head += static_cast<char>(layout.cipher);
-    head += Be32(0);
-    head += Be32(static_cast<uint32_t>(BN_num_bits(RSA_get0_n(key))));
+    head += BigEndian(0);
+    head += BigEndian(static_cast<uint32_t>(BN_num_bits(RSA_get0_n(key))));
     head += Mpint1(RSA_get0_n(key)) + Mpint1(RSA_get0_e(key));
     head += SshString(layout.comment);
     return head;
@@ -83,4 +84,14 @@ inline std::string Rsa1KeyFile(const RSA* key, const Rsa1KeyFileLayout& layout =
     if (layout.cipher == 3) secret = Ssh1TripleDesEncrypt(digest, secret);
     if (layout.cipher == 6) secret = Ssh1BlowfishEncrypt(digest, secret);
     return Rsa1KeyFileHead(key, layout) + secret;
+}
+
+// Writes `bytes` to a new file under /tmp and returns its path.
+inline std::string WriteTempKeyFile(const std::string& bytes) {
+    char pattern[] = "/tmp/quenlor-ssh1-key-XXXXXX";
+    int fd = mkstemp(pattern);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return pattern;
 }

@@ -66,11 +66,11 @@ struct ScriptedServer {
         const BIGNUM* sn = RSA_get0_n(server_key);
         const BIGNUM* hn = RSA_get0_n(host_key);
         std::string payload = cookie;
-        payload += Be32(announced_server_bits >= 0 ? announced_server_bits : BN_num_bits(sn));
+        payload += BigEndian(announced_server_bits >= 0 ? announced_server_bits : BN_num_bits(sn));
         payload += Mpint1(RSA_get0_e(server_key)) + Mpint1(sn);
-        payload += Be32(announced_host_bits >= 0 ? announced_host_bits : BN_num_bits(hn));
+        payload += BigEndian(announced_host_bits >= 0 ? announced_host_bits : BN_num_bits(hn));
         payload += Mpint1(RSA_get0_e(host_key)) + Mpint1(hn);
-        payload += Be32(0) + Be32(cipher_mask) + Be32(auth_mask) + public_key_tail;
+        payload += BigEndian(0) + BigEndian(cipher_mask) + BigEndian(auth_mask) + public_key_tail;
         wire.Send(SSH_SMSG_PUBLIC_KEY, payload);
         session_id = Md5(BnBytes(hn) + BnBytes(sn) + cookie);
     }

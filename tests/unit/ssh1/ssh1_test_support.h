@@ -92,12 +92,6 @@ inline std::string PlainHex(const unsigned char* bytes, size_t n) {
     return text;
 }
 
-inline std::string Be32(uint32_t value) {
-    char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                     static_cast<char>(value >> 8), static_cast<char>(value)};
-    return std::string(bytes, 4);
-}
-
 // SSH-1 multiple-precision integer: 16-bit bit count, then the magnitude.
 inline std::string Mpint1(const BIGNUM* number) {
     int bits = BN_num_bits(number);
@@ -105,10 +99,6 @@ inline std::string Mpint1(const BIGNUM* number) {
     out += static_cast<char>(bits >> 8);
     out += static_cast<char>(bits);
     return out + BnBytes(number);
-}
-
-inline std::string SshString(const std::string& text) {
-    return Be32(text.size()) + text;
 }
 
 // The server's side of a connection under test: its packet context and a
@@ -147,10 +137,7 @@ class Ssh1Wire : public ServerEnd {
 
     PacketContext* Server() override { return &server; }
     void Send(int type, const std::string& payload = "") override {
-        packet_start(&server, type);
-        packet_put_raw(&server, payload.data(), static_cast<uint32_t>(payload.size()));
-        packet_send(&server);
-        packet_write_wait(&server);
+        SendPacket(&server, type, payload);
     }
     // Server side: raw bytes for the client, outside any packet.
     void SendRaw(const std::string& bytes) { to_client_ += bytes; }

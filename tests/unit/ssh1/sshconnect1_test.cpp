@@ -18,16 +18,23 @@
 
 namespace {
 
-class KeyExchangeTest : public Ssh1Test {
-  protected:
-    void SetUp() override {
-        Ssh1Test::SetUp();
+// A client's wire to a scripted server of its own; `after_kex` starts it at
+// the authentication, past the public key.
+struct Conversation {
+    ScriptedServer server;
+    Ssh1Wire wire;
+    explicit Conversation(bool after_kex) {
         server.server_key = SharedRsa(768);
         server.host_key = SharedRsa(1024);
         wire.client.cipher_type = SSH_CIPHER_3DES;
         wire.script = [this](Ssh1Wire& w) { server.Run(w); };
+        server.public_key_sent = after_kex;
+        if (after_kex) wire.client.supported_authentications = server.auth_mask;
     }
+};
 
+class KeyExchangeTest : public Ssh1Test {
+  protected:
     // The INFO lines written while `body` runs.
     std::string LogOutput(const std::function<void()>& body) {
         testing::internal::CaptureStderr();
@@ -40,8 +47,9 @@ class KeyExchangeTest : public Ssh1Test {
         return testing::internal::GetCapturedStderr();
     }
 
-    ScriptedServer server;
-    Ssh1Wire wire;
+    Conversation conversation{false};
+    ScriptedServer& server = conversation.server;
+    Ssh1Wire& wire = conversation.wire;
 };
 
 TEST_F(KeyExchangeTest, AgreesOnTheSessionKeyAndSwitchesBothDirectionsTo3des) {
@@ -82,13 +90,9 @@ TEST_F(KeyExchangeTest, KeysWithoutTheReservedDifferenceAreRefused) {
               "128");
     EXPECT_EQ(server.cipher, -1);  // no session key was sent
 
-    Ssh1Wire again;
-    ScriptedServer same;
-    same.server_key = SharedRsa(768);
-    same.host_key = SharedRsa(768);
-    again.client.cipher_type = SSH_CIPHER_3DES;
-    again.script = [&](Ssh1Wire& w) { same.Run(w); };
-    EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&again.client); }),
+    Conversation again(false);
+    again.server.host_key = SharedRsa(768);
+    EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&again.wire.client); }),
               "respond_to_rsa_challenge: public_key 768 < host_key 768 + SSH_KEY_BITS_RESERVED "
               "128");
 }
@@ -129,7 +133,7 @@ TEST_F(KeyExchangeTest, OtherMessagesInsteadOfTheExpectedOnesAreFatal) {
     EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&wire.client); }),
               "Protocol error: expected packet type 14, got 15");
 
-    Ssh1Wire other;
+    Ssh1Wire other;  // SUCCESS where the public key belongs
     other.script = [](Ssh1Wire& w) { w.Send(SSH_SMSG_SUCCESS); };
     EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&other.client); }),
               "Protocol error: expected packet type 2, got 14");
@@ -172,14 +176,8 @@ class UserAuthTest : public KeyExchangeTest {
     }
     void SetPassword(const char* password) { wire.client.password = xstrdup(password); }
     void SetKeyFile(const RSA* key, const Rsa1KeyFileLayout& layout = {}) {
-        char pattern[] = "/tmp/quenlor-ssh1-user-key-XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        std::string bytes = Rsa1KeyFile(key, layout);
-        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fd);
-        key_path_ = pattern;
-        wire.client.keyfile = xstrdup(pattern);
+        key_path_ = WriteTempKeyFile(Rsa1KeyFile(key, layout));
+        wire.client.keyfile = xstrdup(key_path_.c_str());
     }
     std::string key_path_;
 };
@@ -190,16 +188,13 @@ TEST_F(UserAuthTest, OnePasswordAttempt) {
     EXPECT_EQ(server.user, "quenlor");
     EXPECT_EQ(server.password_tried, "secret");
 
-    Ssh1Wire refused;
-    ScriptedServer same;
-    same.public_key_sent = true;
-    refused.script = [&](Ssh1Wire& w) { same.Run(w); };
-    refused.client.supported_authentications = same.auth_mask;
-    refused.client.password = xstrdup("wrong");
-    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&refused.client, "quenlor", kSsh1MethodPassword); }),
-              "Permission denied.");
-    EXPECT_EQ(same.password_tried, "wrong");
-    EXPECT_EQ(refused.UnreadTypes(), "");  // no second attempt of any kind
+    Conversation refused(true);
+    refused.wire.client.password = xstrdup("wrong");
+    EXPECT_EQ(
+        FatalMessage([&] { ssh_userauth(&refused.wire.client, "quenlor", kSsh1MethodPassword); }),
+        "Permission denied.");
+    EXPECT_EQ(refused.server.password_tried, "wrong");
+    EXPECT_EQ(refused.wire.UnreadTypes(), "");  // no second attempt of any kind
 }
 
 TEST_F(UserAuthTest, AServerThatNeedsNoAuthenticationAcceptsTheUserAtOnce) {
@@ -229,15 +224,12 @@ TEST_F(UserAuthTest, UnexpectedAnswersAreProtocolErrors) {
     EXPECT_EQ(FatalMessage([&] { ssh_userauth(&wire.client, "quenlor", kSsh1MethodPassword); }),
               "Protocol error: got 17 in response to SSH_CMSG_USER");
 
-    Ssh1Wire second;
-    ScriptedServer same;
-    same.public_key_sent = true;
-    same.answer_password_other = SSH_SMSG_AUTH_RSA_CHALLENGE;
-    second.script = [&](Ssh1Wire& w) { same.Run(w); };
-    second.client.supported_authentications = same.auth_mask;
-    second.client.password = xstrdup("secret");
-    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&second.client, "quenlor", kSsh1MethodPassword); }),
-              "Protocol error: got 7 in response to passwd auth");
+    Conversation second(true);
+    second.server.answer_password_other = SSH_SMSG_AUTH_RSA_CHALLENGE;
+    second.wire.client.password = xstrdup("secret");
+    EXPECT_EQ(
+        FatalMessage([&] { ssh_userauth(&second.wire.client, "quenlor", kSsh1MethodPassword); }),
+        "Protocol error: got 7 in response to passwd auth");
 }
 
 TEST_F(UserAuthTest, RsaChallengeResponseWithAShortChallenge) {
@@ -262,16 +254,12 @@ TEST_F(UserAuthTest, RsaRefusalsEndInPermissionDenied) {
     EXPECT_EQ(server.response, "");
 
     // A key file without a readable public part: nothing is sent for it.
-    Ssh1Wire no_file;
-    ScriptedServer same;
-    same.public_key_sent = true;
-    no_file.script = [&](Ssh1Wire& w) { same.Run(w); };
-    no_file.client.supported_authentications = same.auth_mask;
-    no_file.client.keyfile = xstrdup("/nonexistent/identity");
-    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&no_file.client, "quenlor", kSsh1MethodRsa); }),
+    Conversation no_file(true);
+    no_file.wire.client.keyfile = xstrdup("/nonexistent/identity");
+    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&no_file.wire.client, "quenlor", kSsh1MethodRsa); }),
               "Permission denied.");
-    EXPECT_EQ(same.rsa_modulus, "");
-    EXPECT_EQ(no_file.UnreadTypes(), "");
+    EXPECT_EQ(no_file.server.rsa_modulus, "");
+    EXPECT_EQ(no_file.wire.UnreadTypes(), "");
 }
 
 TEST_F(UserAuthTest, AWrongResponseIsRefused) {
@@ -291,15 +279,11 @@ TEST_F(UserAuthTest, RsaProtocolErrors) {
               "Protocol error during RSA authentication: 14");
 
     auto run = [&](const std::function<void(ScriptedServer&)>& change) {
-        Ssh1Wire w;
-        ScriptedServer s;
-        s.public_key_sent = true;
-        s.user_key = server.user_key;
-        change(s);
-        w.script = [&](Ssh1Wire& x) { s.Run(x); };
-        w.client.supported_authentications = s.auth_mask;
-        w.client.keyfile = xstrdup(key_path_.c_str());
-        return FatalMessage([&] { ssh_userauth(&w.client, "quenlor", kSsh1MethodRsa); });
+        Conversation c(true);
+        c.server.user_key = server.user_key;
+        change(c.server);
+        c.wire.client.keyfile = xstrdup(key_path_.c_str());
+        return FatalMessage([&] { ssh_userauth(&c.wire.client, "quenlor", kSsh1MethodRsa); });
     };
     EXPECT_EQ(run([](ScriptedServer& s) { s.answer_response_other = SSH_SMSG_STDOUT_DATA; }),
               "Protocol error waiting RSA auth response: 17");

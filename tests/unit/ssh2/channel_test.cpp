@@ -13,12 +13,7 @@ class ChannelTest : public Ssh2Test {
   protected:
     PacketContext* Client() { return link_.Client(); }
     PacketContext* Server() { return link_.Server(); }
-    void ServerSends(int type, const Bytes& payload = "") {
-        packet_start(Server(), type);
-        packet_put_raw(Server(), payload.data(), static_cast<uint32_t>(payload.size()));
-        packet_send(Server());
-        packet_write_wait(Server());
-    }
+    void ServerSends(int type, const Bytes& payload = "") { link_.ServerSends(type, payload); }
     // The next message the client sent, as its type and payload.
     std::pair<int, Bytes> ClientSent() {
         if (!link_.ServerHasMessage()) return {0, ""};

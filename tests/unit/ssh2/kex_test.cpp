@@ -235,12 +235,11 @@ TEST_F(KexTest, KexinitLayoutAndParsing) {
     ScopedBuffer kexinit;
     kex_build_kexinit(kexinit.get(), own);
 
+    const Bytes own_payload(reinterpret_cast<const char*>(buffer_ptr(kexinit.get())),
+                            buffer_len(kexinit.get()));
     Link link;
     // The server's answer goes in first: its own KEXINIT.
-    packet_start(link.Server(), SSH2_MSG_KEXINIT);
-    packet_put_raw(link.Server(), buffer_ptr(kexinit.get()), buffer_len(kexinit.get()));
-    packet_send(link.Server());
-    packet_write_wait(link.Server());
+    link.ServerSends(SSH2_MSG_KEXINIT, own_payload);
 
     ScopedBuffer received;
     char* lists[PROPOSAL_MAX] = {};
@@ -249,9 +248,8 @@ TEST_F(KexTest, KexinitLayoutAndParsing) {
         EXPECT_STREQ(own[i], lists[i]);
         xfree(lists[i]);
     }
-    ASSERT_EQ(buffer_len(kexinit.get()), buffer_len(received.get()));
-    EXPECT_EQ(0, std::memcmp(buffer_ptr(kexinit.get()), buffer_ptr(received.get()),
-                             buffer_len(received.get())));
+    EXPECT_EQ(own_payload, Bytes(reinterpret_cast<const char*>(buffer_ptr(received.get())),
+                                 buffer_len(received.get())));
 
     // What the client sent: 16 cookie bytes, the ten lists, 0, reserved 0.
     EXPECT_EQ(SSH2_MSG_KEXINIT, packet_read(link.Server(), nullptr));
@@ -265,11 +263,7 @@ TEST_F(KexTest, KexinitLayoutAndParsing) {
     EXPECT_EQ(0, packet_remaining(link.Server()));
 
     // A server KEXINIT with trailing bytes is an integrity error.
-    packet_start(link.Server(), SSH2_MSG_KEXINIT);
-    packet_put_raw(link.Server(), buffer_ptr(kexinit.get()), buffer_len(kexinit.get()));
-    packet_put_char(link.Server(), 9);
-    packet_send(link.Server());
-    packet_write_wait(link.Server());
+    link.ServerSends(SSH2_MSG_KEXINIT, own_payload + "\x09");
     ScopedBuffer again;
     char* more[PROPOSAL_MAX] = {};
     EXPECT_EQ("Packet integrity error.", FatalMessage([&] {

@@ -18,11 +18,10 @@
 // Wire encodings built independently of the code under test (RFC 4251).
 using Bytes = std::string;
 inline Bytes U32(uint32_t v) {
-    return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                 static_cast<char>(v)};
+    return BigEndian(v);
 }
 inline Bytes Str(const Bytes& s) {
-    return U32(static_cast<uint32_t>(s.size())) + s;
+    return SshString(s);
 }
 
 // The SSH tests' raising fatal hook per test.
@@ -71,6 +70,7 @@ struct Link {
     }
     PacketContext* Client() { return &client.context; }
     PacketContext* Server() { return &server.context; }
+    void ServerSends(int type, const Bytes& payload = "") { SendPacket(Server(), type, payload); }
     // True while client bytes wait for the server side, in the link or
     // already taken into the server context's input buffer.
     bool ServerHasMessage() {

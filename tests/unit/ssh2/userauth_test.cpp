@@ -35,12 +35,7 @@ class UserauthTest : public Ssh2Test {
     PacketContext* Server() { return link_.Server(); }
     Bytes SessionId() { return Bytes(reinterpret_cast<char*>(Client()->session_id2), 20); }
 
-    void ServerSends(int type, const Bytes& payload = "") {
-        packet_start(Server(), type);
-        packet_put_raw(Server(), payload.data(), static_cast<uint32_t>(payload.size()));
-        packet_send(Server());
-        packet_write_wait(Server());
-    }
+    void ServerSends(int type, const Bytes& payload = "") { link_.ServerSends(type, payload); }
     Bytes PublicBlob() {
         KeyPtr key(key_new(KEY_DSA));
         EXPECT_TRUE(load_private_key_file(kKeyFile.c_str(), "", key.get(), nullptr));
