@@ -79,31 +79,36 @@ TEST(ConfigKeys, TermcapIsTriedBeforeTerm) {
     EXPECT_EQ(config->GetHost(0).GetTermcapFile(), "/nonexistent/termcap");
 }
 
-TEST(ConfigKeys, LogFilePrefixes) {
-    auto config = Loaded("LOG_FILE=full:raw.log\n");
-    EXPECT_EQ(config->GetHost(0).GetLogMode(), kLogFull);
-    EXPECT_EQ(config->GetHost(0).GetLogFile(), "raw.log");
-    config = Loaded("LOG_FILE=text:t.log\n");
-    EXPECT_EQ(config->GetHost(0).GetLogMode(), kLogText);
-    EXPECT_EQ(config->GetHost(0).GetLogFile(), "t.log");
-    config = Loaded("LOG_FILE=full:x\nLOG_FILE=FULL:raw.log\n");
-    EXPECT_EQ(config->GetHost(0).GetLogMode(), kLogNone);
-    EXPECT_EQ(config->GetHost(0).GetLogFile(), "FULL:raw.log");
-}
-
-TEST(ConfigKeys, ProtocolAndAddressInterplay) {
-    auto config = Loaded("ADDRESS=example.org:2323\nPROTOCOL=ssh\n");
-    EXPECT_EQ(config->GetHost(0).GetProtocol(), kProtocolSsh);
-    EXPECT_EQ(config->GetHost(0).GetPort(), 22);
-    config = Loaded("PROTOCOL=ssh\nADDRESS=example.org:2323\n");
-    EXPECT_EQ(config->GetHost(0).GetProtocol(), kProtocolSsh);
-    EXPECT_EQ(config->GetHost(0).GetPort(), 2323);
-    config = Loaded("PROTOCOL=ssh2\n");
-    EXPECT_EQ(config->GetHost(0).GetProtocol(), kProtocolSsh2);
-    EXPECT_EQ(config->GetHost(0).GetPort(), 22);
-    config = Loaded("PROTOCOL=ssh\nPROTOCOL=telnet\n");
-    EXPECT_EQ(config->GetHost(0).GetProtocol(), kProtocolTelnet);
-    EXPECT_EQ(config->GetHost(0).GetPort(), 23);
+TEST(ConfigKeys, LogFileAndProtocolAddressInterplay) {
+    struct Log {
+        const char* text;
+        int mode;
+        const char* file;
+    } logs[] = {
+        {"LOG_FILE=full:raw.log\n", kLogFull, "raw.log"},
+        {"LOG_FILE=text:t.log\n", kLogText, "t.log"},
+        {"LOG_FILE=full:x\nLOG_FILE=FULL:raw.log\n", kLogNone, "FULL:raw.log"},
+    };
+    for (const Log& c : logs) {
+        auto config = Loaded(c.text);
+        EXPECT_EQ(config->GetHost(0).GetLogMode(), c.mode) << c.text;
+        EXPECT_EQ(config->GetHost(0).GetLogFile(), c.file) << c.text;
+    }
+    // PROTOCOL sets the default port; a port in ADDRESS after it wins.
+    struct Protocol {
+        const char* text;
+        int protocol, port;
+    } protocols[] = {
+        {"ADDRESS=example.org:2323\nPROTOCOL=ssh\n", kProtocolSsh, 22},
+        {"PROTOCOL=ssh\nADDRESS=example.org:2323\n", kProtocolSsh, 2323},
+        {"PROTOCOL=ssh2\n", kProtocolSsh2, 22},
+        {"PROTOCOL=ssh\nPROTOCOL=telnet\n", kProtocolTelnet, 23},
+    };
+    for (const Protocol& c : protocols) {
+        auto config = Loaded(c.text);
+        EXPECT_EQ(config->GetHost(0).GetProtocol(), c.protocol) << c.text;
+        EXPECT_EQ(config->GetHost(0).GetPort(), c.port) << c.text;
+    }
 }
 
 TEST(ConfigKeys, SshAuth) {

@@ -20,112 +20,75 @@ std::string MessageOf(void (*decode)(const std::string&, THostConfig&), const st
 
 }  // namespace
 
-TEST(DecodeAddress, BareHostKeepsProtocolAndPort) {
-    THostConfig host;
-    host.SetProtocol(kProtocolSsh2);
-    host.SetPort(2222);
-    DecodeAddress("example.org", host);
-    EXPECT_EQ(host.GetAddress(), "example.org");
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh2);
-    EXPECT_EQ(host.GetPort(), 2222);
-}
-
-TEST(DecodeAddress, HostAndPortKeepProtocol) {
-    THostConfig host;
-    host.SetProtocol(kProtocolSsh);
-    host.SetPort(22);
-    DecodeAddress("example.org:2323", host);
-    EXPECT_EQ(host.GetAddress(), "example.org");
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh);
-    EXPECT_EQ(host.GetPort(), 2323);
-    // The port test trims like integer options do.
-    DecodeAddress("example.org: 24 ", host);
-    EXPECT_EQ(host.GetPort(), 24);
-}
-
-TEST(DecodeAddress, ProtocolAndHostTakeTheDefaultPort) {
-    THostConfig host;
-    DecodeAddress("ssh:example.org", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh);
-    EXPECT_EQ(host.GetPort(), 22);
-    EXPECT_EQ(host.GetAddress(), "example.org");
-
-    // "ssh" is a prefix of "ssh2"; the exact name must still win.
-    host.SetPort(99);
-    DecodeAddress("ssh2:example.org", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh2);
-    EXPECT_EQ(host.GetPort(), 22);
-
-    DecodeAddress("file:capture.bin", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolFile);
-    EXPECT_EQ(host.GetPort(), -1);
-    EXPECT_EQ(host.GetAddress(), "capture.bin");
-
-    DecodeAddress("telnet:example.org", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolTelnet);
-    EXPECT_EQ(host.GetPort(), 23);
-
-    DecodeAddress("serial:ttyS0", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolSerial);
-    EXPECT_EQ(host.GetPort(), -1);
-}
-
-TEST(DecodeAddress, ThreeParts) {
-    THostConfig host;
-    DecodeAddress("ssh2:10.0.0.1:2200", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh2);
-    EXPECT_EQ(host.GetAddress(), "10.0.0.1");
-    EXPECT_EQ(host.GetPort(), 2200);
-    // Everything between the first and the last colon is the address.
-    DecodeAddress("telnet:a:b:23", host);
-    EXPECT_EQ(host.GetProtocol(), kProtocolTelnet);
-    EXPECT_EQ(host.GetAddress(), "a:b");
-    EXPECT_EQ(host.GetPort(), 23);
-}
-
-TEST(DecodeAddress, Errors) {
-    THostConfig host;
-    EXPECT_EQ(MessageOf(DecodeAddress, "example.org:", host),
-              "DecodeAddress error. Unknown protocol: example.org.");
-    EXPECT_EQ(MessageOf(DecodeAddress, "gopher:example.org", host),
-              "DecodeAddress error. Unknown protocol: gopher.");
-    // Prefix "ssh" matches, but the three-part form wants the exact name.
-    EXPECT_EQ(MessageOf(DecodeAddress, "sshx:example.org", host),
-              "DecodeAddress error. Unknown protocol: sshx.");
-    EXPECT_EQ(MessageOf(DecodeAddress, "Telnet:a:23", host),
-              "DecodeAddress error. Unknown protocol: Telnet.");
-    EXPECT_EQ(MessageOf(DecodeAddress, "telnet:a:023", host),
-              "DecodeAddress error. Bad port: 023.");
-    EXPECT_EQ(MessageOf(DecodeAddress, "telnet:a:", host), "DecodeAddress error. Bad port: .");
-    // Ports that would wrap around when converted to 16 bits.
-    EXPECT_EQ(MessageOf(DecodeAddress, "example.org:65536", host),
-              "DecodeAddress error. Bad port: 65536.");
-    EXPECT_EQ(MessageOf(DecodeAddress, "telnet:a:-2", host), "DecodeAddress error. Bad port: -2.");
-    DecodeAddress("telnet:a:65535", host);
-    EXPECT_EQ(host.GetPort(), 65535);
-}
-
-TEST(DecodeAddress, LengthLimitCountsThePrependedProtocol) {
+TEST(DecodeAddress, TheThreeForms) {
+    struct Case {
+        int protocol, port;  // the host's settings before decoding
+        const char* text;
+        int expectedProtocol;
+        const char* address;
+        int expectedPort;
+    } cases[] = {
+        // A bare host keeps protocol and port; host:port keeps the protocol.
+        {kProtocolSsh2, 2222, "example.org", kProtocolSsh2, "example.org", 2222},
+        {kProtocolSsh, 22, "example.org:2323", kProtocolSsh, "example.org", 2323},
+        {kProtocolSsh, 22, "example.org: 24 ", kProtocolSsh, "example.org", 24},  // trimmed
+        // protocol:host takes the protocol's default port.
+        {kProtocolTelnet, 23, "ssh:example.org", kProtocolSsh, "example.org", 22},
+        // "ssh" is a prefix of "ssh2"; the exact name must still win.
+        {kProtocolTelnet, 99, "ssh2:example.org", kProtocolSsh2, "example.org", 22},
+        {kProtocolSsh, 22, "file:capture.bin", kProtocolFile, "capture.bin", -1},
+        {kProtocolSsh, 22, "telnet:example.org", kProtocolTelnet, "example.org", 23},
+        {kProtocolSsh, 22, "serial:ttyS0", kProtocolSerial, "ttyS0", -1},
+        {kProtocolTelnet, 23, "ssh2:10.0.0.1:2200", kProtocolSsh2, "10.0.0.1", 2200},
+        // Everything between the first and the last colon is the address.
+        {kProtocolSsh, 22, "telnet:a:b:23", kProtocolTelnet, "a:b", 23},
+        {kProtocolSsh, 22, "telnet:a:65535", kProtocolTelnet, "a", 65535},
+    };
+    for (const Case& c : cases) {
+        THostConfig host;
+        host.SetProtocol(c.protocol);
+        host.SetPort(c.port);
+        DecodeAddress(c.text, host);
+        EXPECT_EQ(host.GetProtocol(), c.expectedProtocol) << c.text;
+        EXPECT_EQ(host.GetAddress(), c.address) << c.text;
+        EXPECT_EQ(host.GetPort(), c.expectedPort) << c.text;
+    }
     THostConfig host;
     DecodeAddress(std::string(255, 'h'), host);
     EXPECT_EQ(host.GetAddress().size(), 255u);
-    // 250 + ":23" fits, but "telnet:" makes it 260.
-    std::string text = std::string(250, 'h') + ":23";
-    EXPECT_EQ(MessageOf(DecodeAddress, text, host),
-              "DecodeAddress error. Address longer than 255 characters: telnet:" + text + ".");
-    EXPECT_EQ(
-        MessageOf(DecodeAddress, std::string(256, 'h'), host),
-        "DecodeAddress error. Address longer than 255 characters: " + std::string(256, 'h') + ".");
 }
 
-TEST(DecodeAddress, ProtocolOutOfRangeIsAnErrorNotAnOverread) {
-    THostConfig host;
-    host.SetProtocol(7);
-    EXPECT_EQ(MessageOf(DecodeAddress, "example.org:23", host),
-              "DecodeAddress error. Unknown protocol: 7.");
+TEST(DecodeAddress, Errors) {
+    const std::string h250 = std::string(250, 'h') + ":23", h256(256, 'h');
+    const std::string prefix = "DecodeAddress error. ";
+    struct Case {
+        int protocol;
+        std::string text, message;
+    } cases[] = {
+        {kProtocolTelnet, "example.org:", "Unknown protocol: example.org."},
+        {kProtocolTelnet, "gopher:example.org", "Unknown protocol: gopher."},
+        // Prefix "ssh" matches, but the three-part form wants the exact name.
+        {kProtocolTelnet, "sshx:example.org", "Unknown protocol: sshx."},
+        {kProtocolTelnet, "Telnet:a:23", "Unknown protocol: Telnet."},
+        {kProtocolTelnet, "telnet:a:023", "Bad port: 023."},
+        {kProtocolTelnet, "telnet:a:", "Bad port: ."},
+        // Ports that would wrap around when converted to 16 bits.
+        {kProtocolTelnet, "example.org:65536", "Bad port: 65536."},
+        {kProtocolTelnet, "telnet:a:-2", "Bad port: -2."},
+        // 250 + ":23" fits, but the prepended "telnet:" makes it 260.
+        {kProtocolTelnet, h250, "Address longer than 255 characters: telnet:" + h250 + "."},
+        {kProtocolTelnet, h256, "Address longer than 255 characters: " + h256 + "."},
+        // A protocol number out of range is an error, not an overread.
+        {7, "example.org:23", "Unknown protocol: 7."},
+    };
+    for (const Case& c : cases) {
+        THostConfig host;
+        host.SetProtocol(c.protocol);
+        EXPECT_EQ(MessageOf(DecodeAddress, c.text, host), prefix + c.message);
+    }
 }
 
-TEST(DecodeAuth, ThreeKinds) {
+TEST(DecodeAuth, ThreeKindsAndUnknownShowsWholeValue) {
     THostConfig host;
     DecodeAuth("pwd:secret:with:colons", host);
     EXPECT_EQ(host.GetAuthType(), kAuthPassword);
@@ -137,14 +100,11 @@ TEST(DecodeAuth, ThreeKinds) {
     EXPECT_EQ(host.GetAuthType(), kAuthDsa);
     EXPECT_EQ(host.GetKeyFile(), "/home/u/id_dsa");
     EXPECT_EQ(host.GetPassword(), "secret:with:colons");
-}
 
-TEST(DecodeAuth, UnknownKindShowsWholeValue) {
-    THostConfig host;
-    EXPECT_EQ(MessageOf(DecodeAuth, "PWD:secret", host),
-              "DecodeAuth. Unknown SSH authentication type: |PWD:secret|.");
-    EXPECT_EQ(host.GetAuthType(), 0);
-    EXPECT_EQ(MessageOf(DecodeAuth, "pwd", host),
-              "DecodeAuth. Unknown SSH authentication type: |pwd|.");
-    EXPECT_EQ(MessageOf(DecodeAuth, "", host), "DecodeAuth. Unknown SSH authentication type: ||.");
+    THostConfig fresh;
+    for (const char* text : {"PWD:secret", "pwd", ""}) {
+        EXPECT_EQ(MessageOf(DecodeAuth, text, fresh),
+                  std::string("DecodeAuth. Unknown SSH authentication type: |") + text + "|.");
+    }
+    EXPECT_EQ(fresh.GetAuthType(), 0);
 }

@@ -5,24 +5,13 @@
 #include "config/telnet_config.h"
 #include "config_test_util.h"
 
-TEST(HostBlock, InheritsFromDefaultAndTakesItsNameAsAddress) {
+TEST(HostBlock, InheritanceIndentedLinesAndParentInAnotherCase) {
     auto config = Loaded(
         "PROTOCOL=ssh\n"
         "ADDRESS=ignored.example.org:2200\n"
         "USER=root\n"
         "DEFINE_HOST   plain   {\n"
-        "}\n");
-    ASSERT_EQ(config->GetHostCount(), 2);
-    const THostConfig& host = config->GetHost(1);
-    EXPECT_EQ(host.GetName(), "plain");
-    EXPECT_EQ(host.GetAddress(), "plain");
-    EXPECT_EQ(host.GetProtocol(), kProtocolSsh);
-    EXPECT_EQ(host.GetPort(), 2200);
-    EXPECT_EQ(host.GetUser(), "root");
-}
-
-TEST(HostBlock, IndentedLinesCommentsAndParentInAnotherCase) {
-    auto config = Loaded(
+        "}\n"
         "DEFINE_HOST Base {\n"
         "\tUSER = base\n"
         "    # a comment\n"
@@ -32,14 +21,21 @@ TEST(HostBlock, IndentedLinesCommentsAndParentInAnotherCase) {
         "DEFINE_HOST child:BASE{\n"
         "  TERM=vt220\n"
         "  }\n");
-    ASSERT_EQ(config->GetHostCount(), 3);
-    const THostConfig& child = config->GetHost(2);
+    ASSERT_EQ(config->GetHostCount(), 4);
+    // A block inherits from the default and takes its own name as address.
+    const THostConfig& plain = config->GetHost(1);
+    EXPECT_EQ(plain.GetName(), "plain");
+    EXPECT_EQ(plain.GetAddress(), "plain");
+    EXPECT_EQ(plain.GetProtocol(), kProtocolSsh);
+    EXPECT_EQ(plain.GetPort(), 2200);
+    EXPECT_EQ(plain.GetUser(), "root");
+    const THostConfig& child = config->GetHost(3);
     EXPECT_EQ(child.GetName(), "child");
     EXPECT_EQ(child.GetAddress(), "child");
     EXPECT_EQ(child.GetUser(), "base");
     EXPECT_EQ(child.GetProtocol(), kProtocolSsh2);
     EXPECT_EQ(child.GetTerminalType(), "vt220");
-    EXPECT_EQ(config->GetHost(1).GetTerminalType(), "cons25r");
+    EXPECT_EQ(config->GetHost(2).GetTerminalType(), "cons25r");
 }
 
 TEST(HostBlock, LastMatchingParentWinsAndChildIsACopy) {
