@@ -79,6 +79,17 @@ void ExpectCancelEndsBlockedCall(const std::function<void()>& body) {
     EXPECT_FALSE(raised);
 }
 
+// A connection to a fake server, accepted on the server side as `peer`.
+class ConnectedTcp : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_GE(peer, 0); }
+
+    TFakeServer server;
+    THostConfig host = LocalHost(server.Port());
+    TPlainTcp connection{&host, 0};
+    int peer = server.Accept();
+};
+
 }  // namespace
 
 TEST(TcpConnection, ConnectsAndCarriesBytesBothWays) {
@@ -140,12 +151,7 @@ TEST(TcpConnection, OpeningFailuresRaiseTheirMessages) {
               "TConnection::TConnection: Error on connect(). Error: " + std::to_string(EINVAL));
 }
 
-TEST(TcpConnection, RemoteCloseEndsWithStateClosed) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
+TEST_F(ConnectedTcp, RemoteCloseEndsWithStateClosed) {
     SendBytes(peer, "last");
     shutdown(peer, SHUT_WR);
 
@@ -156,12 +162,7 @@ TEST(TcpConnection, RemoteCloseEndsWithStateClosed) {
     EXPECT_EQ(connection.GetState(), kStateClosed);
 }
 
-TEST(TcpConnection, OneReadTakesAtMost16000Bytes) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
+TEST_F(ConnectedTcp, OneReadTakesAtMost16000Bytes) {
     const std::string sent(40000, 'q');
     SendBytes(peer, sent);
 
@@ -179,12 +180,7 @@ TEST(TcpConnection, OneReadTakesAtMost16000Bytes) {
     EXPECT_EQ(connection.GetState(), kStateOpen);
 }
 
-TEST(TcpConnection, LargeSendCompletesThroughPartialSends) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
+TEST_F(ConnectedTcp, LargeSendCompletesThroughPartialSends) {
     // Far more than the socket buffers hold: the kernel takes it in parts.
     std::string data(8 << 20, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4099);
@@ -200,12 +196,7 @@ TEST(TcpConnection, LargeSendCompletesThroughPartialSends) {
     EXPECT_TRUE(received == data);
 }
 
-TEST(TcpConnection, SendToAClosedPeerRaisesWithoutSignal) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
+TEST_F(ConnectedTcp, SendToAClosedPeerRaisesWithoutSignal) {
     server.Close(peer, true);
 
     const std::string chunk(65536, 'z');
@@ -222,22 +213,13 @@ TEST(TcpConnection, SendToAClosedPeerRaisesWithoutSignal) {
     EXPECT_EQ(message.rfind("TConnection::InternalPutBuffer(): Error: ", 0), 0u) << message;
 }
 
-TEST(TcpConnection, WaitForDataReportsReadability) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
+TEST_F(ConnectedTcp, WaitForDataReportsReadability) {
     EXPECT_FALSE(connection.WaitForData(20000));
     SendBytes(peer, "x");
     EXPECT_TRUE(connection.WaitForData(2000000));
 }
 
-TEST(TcpConnectionCancel, BlockedReadEndsPromptly) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    ASSERT_GE(server.Accept(), 0);
+TEST_F(ConnectedTcp, CancelBlockedReadEndsPromptly) {
     ExpectCancelEndsBlockedCall([&] {
         char buffer[256];
         connection.GetBuffer(buffer, sizeof buffer, false);
@@ -245,11 +227,8 @@ TEST(TcpConnectionCancel, BlockedReadEndsPromptly) {
     EXPECT_EQ(connection.GetState(), kStateOpen);
 }
 
-TEST(TcpConnectionCancel, BlockedSendEndsPromptly) {
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection(&host, 0);
-    ASSERT_GE(server.Accept(), 0);  // never read: the send stalls
+TEST_F(ConnectedTcp, CancelBlockedSendEndsPromptly) {
+    // The peer never reads: the send stalls.
     const std::string data(64 << 20, 's');
     ExpectCancelEndsBlockedCall(
         [&] { connection.PutBuffer(data.data(), static_cast<unsigned>(data.size()), false); });
@@ -260,12 +239,12 @@ TEST(TcpConnectionCancel, BlockedConnectEndsPromptly) {
     // requests, so a connect to it stays pending.
     TFakeServer server(0);
     std::vector<int> fillers;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (int i = 0; i < 3; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }

@@ -105,15 +105,12 @@ TEST_F(TelnetTest, RefusesNewEnvironWithoutUserName) {
     EXPECT_EQ(Reply(3), B({255, 252, 39}));
 }
 
-TEST_F(TelnetTest, SendsWindowSizeOnDoNaws) {
+TEST_F(TelnetTest, WindowSizeOnDoNawsIsSixteenBitsWithIacDoubled) {
     Connect();
     EXPECT_EQ(Exchange(B({255, 253, 31})), "");
     EXPECT_EQ(Reply(12), B({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240}));
     EXPECT_EQ(NoMoreReplies(), "");
-}
 
-TEST_F(TelnetTest, WindowSizeIsSixteenBitsWithIacDoubled) {
-    Connect();
     const COORD size{300, 255};
     EXPECT_TRUE(connection_->ReportWindowSize(&size));
     // 300 = 1 * 256 + 44; a byte 255 inside a sub-negotiation is doubled.
@@ -188,12 +185,10 @@ TEST_F(TelnetTest, SmallCallerBufferKeepsTheStreamInOrder) {
     ASSERT_EQ(connection_->GetBuffer(buffer, 1, false), 1);
     EXPECT_EQ(buffer[0], 'a');
     // Reads of one byte still complete the command: IAC, then DO, then 3.
-    std::string data;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(connection_->GetBuffer(buffer, 1, false), 0);
-    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(connection_->GetBuffer(buffer, 1, false), 0);
     EXPECT_EQ(Reply(3), B({255, 251, 3}));
     SendBytes(peer_, B({'b', 255, 255}));
+    std::string data;
     for (int i = 0; i < 3; ++i) {
         int count = connection_->GetBuffer(buffer, 1, false);
         data.append(buffer, static_cast<std::size_t>(count));
