@@ -22,6 +22,12 @@ class ConsoleTest : public ::testing::Test {
         return row;
     }
     std::string RowPrefix(int y, int n) const { return Row(y).substr(0, n); }
+    // The first three characters of rows `from`..`to`, joined by '|'.
+    std::string Rows(int from, int to) const {
+        std::string text;
+        for (int y = from; y <= to; ++y) text += (y > from ? "|" : "") + RowPrefix(y, 3);
+        return text;
+    }
     TCell Cell(int x, int y) const {
         const ScreenRecord& s = console.GetScreen(screen);
         return s.Cells[y * s.Width + x];
@@ -42,6 +48,15 @@ class ConsoleTest : public ::testing::Test {
 };
 
 TEST_F(ConsoleTest, SlotsAndErrors) {
+    // A new screen is blank, at the console's size, with a full region.
+    const ScreenRecord& s = console.GetScreen(screen);
+    EXPECT_EQ(s.Width, 80);
+    EXPECT_EQ(s.Height, 25);
+    EXPECT_EQ(s.RegionTop, 0);
+    EXPECT_EQ(s.RegionBottom, 24);
+    EXPECT_EQ(s.Attribute, 7);
+    EXPECT_EQ(Row(24), std::string(80, ' '));
+    EXPECT_EQ(Cell(79, 24).Attr, 7);
     // The first screen already counts; 15 more fit, the 17th is refused.
     for (int i = 1; i < 16; ++i) EXPECT_EQ(console.AddScreen(), i);
     try {
@@ -72,17 +87,6 @@ TEST_F(ConsoleTest, SlotsAndErrors) {
     console.PutChar(99, 'x');
     console.ClearToEndOfScreen(-3);
     EXPECT_EQ(console.GetSelectionText(5), "");
-}
-
-TEST_F(ConsoleTest, NewScreenIsBlankAtConsoleSize) {
-    const ScreenRecord& s = console.GetScreen(screen);
-    EXPECT_EQ(s.Width, 80);
-    EXPECT_EQ(s.Height, 25);
-    EXPECT_EQ(s.RegionTop, 0);
-    EXPECT_EQ(s.RegionBottom, 24);
-    EXPECT_EQ(s.Attribute, 7);
-    EXPECT_EQ(Row(24), std::string(80, ' '));
-    EXPECT_EQ(Cell(79, 24).Attr, 7);
 }
 
 TEST_F(ConsoleTest, WrapAtLastColumn) {
@@ -206,10 +210,11 @@ TEST_F(ConsoleTest, ScrollRegionFeedsScrollBack) {
     const ScreenRecord& s = console.GetScreen(screen);
     ASSERT_EQ(s.ScrollLines, 3);
     // The last three saved rows, oldest first.
-    EXPECT_EQ(static_cast<char>(s.ScrollBack[0].Char), 'r');
-    EXPECT_EQ(std::string(1, s.ScrollBack[1].Char) + char(s.ScrollBack[2].Char), "02");
-    EXPECT_EQ(std::string(1, s.ScrollBack[80 + 2].Char), "3");
-    EXPECT_EQ(std::string(1, s.ScrollBack[160 + 2].Char), "4");
+    std::string saved;
+    for (int i = 0; i < 3; ++i)
+        for (int x = 0; x < 3; ++x)
+            saved.push_back(static_cast<char>(s.ScrollBack[i * 80 + x].Char));
+    EXPECT_EQ(saved, "r02r03r04");
     EXPECT_EQ(RowPrefix(0, 3), "r05");
     EXPECT_EQ(Row(24), std::string(80, ' '));
 
@@ -218,11 +223,8 @@ TEST_F(ConsoleTest, ScrollRegionFeedsScrollBack) {
     console.SetCursor(screen, 0, 10);
     console.PutChar(screen, 10);
     EXPECT_EQ(s.ScrollLines, 3);
-    EXPECT_EQ(RowPrefix(4, 3), "r09");
-    EXPECT_EQ(RowPrefix(5, 3), "r11");
-    EXPECT_EQ(RowPrefix(9, 3), "r15");
+    EXPECT_EQ(Rows(4, 11), "r09|r11|r12|r13|r14|r15|   |r16");
     EXPECT_EQ(Row(10), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(11, 3), "r16");
     // Line feed below the region moves down, never scrolls the region.
     console.SetCursor(screen, 0, 22);
     console.PutChar(screen, 10);
@@ -246,43 +248,31 @@ TEST_F(ConsoleTest, InsertDeleteAtRegionEdges) {
     console.SetCursor(screen, 0, 10);
     console.InsertLines(screen, 1);
     EXPECT_EQ(Row(10), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(11, 3), "r11");
-    EXPECT_EQ(RowPrefix(9, 3), "r09");
+    EXPECT_EQ(Rows(9, 11), "r09|   |r11");
     // At the top row: rows move down inside the region, row 10 falls out.
     console.SetCursor(screen, 0, 5);
     console.InsertLines(screen, 2);
     EXPECT_EQ(Row(5), std::string(80, ' '));
-    EXPECT_EQ(Row(6), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(7, 3), "r05");
-    EXPECT_EQ(RowPrefix(10, 3), "r08");
-    EXPECT_EQ(RowPrefix(11, 3), "r11");
-    EXPECT_EQ(RowPrefix(4, 3), "r04");
+    EXPECT_EQ(Rows(4, 11), "r04|   |   |r05|r06|r07|r08|r11");
     // Delete pulls rows up from the bottom of the region and blanks there.
     console.DeleteLines(screen, 2);
-    EXPECT_EQ(RowPrefix(5, 3), "r05");
-    EXPECT_EQ(RowPrefix(8, 3), "r08");
-    EXPECT_EQ(Row(9), std::string(80, ' '));
+    EXPECT_EQ(Rows(4, 11), "r04|r05|r06|r07|r08|   |   |r11");
     EXPECT_EQ(Row(10), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(11, 3), "r11");
     // Huge counts from the host are clamped to the region.
     console.SetCursor(screen, 0, 7);
     console.DeleteLines(screen, 1000000);
-    EXPECT_EQ(RowPrefix(6, 3), "r06");
-    for (int y = 7; y <= 10; ++y) EXPECT_EQ(Row(y), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(11, 3), "r11");
+    EXPECT_EQ(Rows(6, 11), "r06|   |   |   |   |r11");
     console.SetCursor(screen, 0, 5);
     console.InsertLines(screen, 1 << 30);
     for (int y = 5; y <= 10; ++y) EXPECT_EQ(Row(y), std::string(80, ' '));
-    // Outside the region nothing moves.
+    // Outside the region nothing moves; zero and negative counts do nothing.
     console.SetCursor(screen, 0, 2);
     console.InsertLines(screen, 3);
     console.DeleteLines(screen, 3);
-    EXPECT_EQ(RowPrefix(2, 3), "r02");
-    EXPECT_EQ(RowPrefix(3, 3), "r03");
-    // Zero and negative counts do nothing.
     console.SetCursor(screen, 0, 11);
     console.InsertLines(screen, -4);
     console.DeleteLines(screen, 0);
+    EXPECT_EQ(Rows(2, 4), "r02|r03|r04");
     EXPECT_EQ(RowPrefix(11, 3), "r11");
 }
 
