@@ -96,12 +96,6 @@ TEST_F(PacketSsh1Test, EncryptedPaddingIsRandom) {
     EXPECT_EQ(paddings.size(), 8u);
 }
 
-TEST_F(PacketSsh1Test, ShortSessionKeyIsFatal) {
-    EXPECT_EQ(
-        FatalMessage([&] { packet_set_encryption_key(&client_.context, kSessionKey, 16, 3); }),
-        "keylen too small: 16");
-}
-
 TEST_F(PacketSsh1Test, BadLengthsAreFatal) {
     server_.Receive(BigEndian(4) + std::string(8, '\0'));
     EXPECT_EQ(FatalMessage([&] { Poll(); }), "Bad packet length 4.");
@@ -113,6 +107,10 @@ TEST_F(PacketSsh1Test, BadLengthsAreFatal) {
     Endpoint largest;
     largest.Receive(BigEndian(262144) + std::string(8, '\0'));
     EXPECT_EQ(packet_read_poll(&largest.context, nullptr), 0);
+    // A session key shorter than 32 bytes.
+    EXPECT_EQ(
+        FatalMessage([&] { packet_set_encryption_key(&client_.context, kSessionKey, 16, 3); }),
+        "keylen too small: 16");
 }
 
 TEST_F(PacketSsh1Test, CorruptedCheckBytesAreFatal) {
@@ -167,14 +165,11 @@ TEST_F(PacketSsh1Test, ReadPullsThroughTheHookByteByByte) {
               std::string("Read from socket failed: ") + std::strerror(ECONNRESET));
 }
 
-TEST_F(PacketSsh1Test, ReadExpectNamesBothTypes) {
+TEST_F(PacketSsh1Test, MisuseIsFatal) {
     server_.to_read = Frame(SSH_SMSG_FAILURE, "");
     EXPECT_EQ(
         FatalMessage([&] { packet_read_expect(&server_.context, nullptr, SSH_SMSG_SUCCESS); }),
         "Protocol error: expected packet type 14, got 15");
-}
-
-TEST_F(PacketSsh1Test, SendingWithoutAPacketOrHookIsFatal) {
     EXPECT_EQ(FatalMessage([&] { packet_send(&client_.context); }),
               "packet_send: no packet started");
     PacketContext bare{};
