@@ -45,18 +45,15 @@ class SwitcherTest : public ::testing::Test {
         switcher = std::make_unique<TSwitcher>(console, banner, &history);
         // Sessions are fakes; a host named "none" cannot be created.
         switcher->SetSessionMakers(
-            [this](int screen, const std::string& host) -> std::unique_ptr<TSwitcherSession> {
-                if (host == "none") return nullptr;
-                auto session = std::make_unique<FakeSession>(screen, host);
-                made.push_back(session.get());
-                return session;
+            [this](int screen, const std::string& host) {
+                return host == "none" ? nullptr : Make(screen, host);
             },
-            [this](int screen) -> std::unique_ptr<TSwitcherSession> {
-                if (connect_refused) return nullptr;
-                auto session = std::make_unique<FakeSession>(screen, "none");
-                made.push_back(session.get());
-                return session;
-            });
+            [this](int screen) { return Make(screen, "none"); });
+    }
+    std::unique_ptr<TSwitcherSession> Make(int screen, const std::string& name) {
+        auto session = std::make_unique<FakeSession>(screen, name);
+        made.push_back(session.get());
+        return session;
     }
     FakeSession* Add(const std::string& name) {
         const int screen = console.AddScreen();
@@ -76,7 +73,6 @@ class SwitcherTest : public ::testing::Test {
     int banner = 0;
     std::unique_ptr<TSwitcher> switcher;
     std::vector<FakeSession*> made;
-    bool connect_refused = false;
 };
 
 TEST_F(SwitcherTest, BannerOnly) {

@@ -2,7 +2,6 @@
 // prompt again when the child ends.
 #include <chrono>
 
-#include "../net/fake_peer.h"
 #include "app/connect_session.h"
 #include "session_test_support.h"
 
@@ -17,6 +16,14 @@ class ConnectSessionTest : public SessionTest {
     bool WaitForPrompt() {
         return WaitUntil([&] { return session_->IsPromptActive(); });
     }
+    // Starts a connect session on a new screen and waits for its prompt.
+    int Begin() {
+        const int screen = NewScreen();
+        session_ = std::make_unique<TConnectSession>(screen);
+        session_->Start();
+        EXPECT_TRUE(WaitForPrompt());
+        return screen;
+    }
     void TearDown() override {
         session_.reset();
         SessionTest::TearDown();
@@ -27,11 +34,7 @@ class ConnectSessionTest : public SessionTest {
 
 TEST_F(ConnectSessionTest, AsksRunsTheChildAndAsksAgain) {
     TFakeServer server;
-    const int screen = NewScreen();
-    const std::string prompt = "[" + std::to_string(screen) + "] Connect to: ";
-    session_ = std::make_unique<TConnectSession>(screen);
-    session_->Start();
-    ASSERT_TRUE(WaitForPrompt());
+    const std::string prompt = "[" + std::to_string(Begin()) + "] Connect to: ";
     EXPECT_EQ(Row(0) + " ", prompt);
     EXPECT_EQ(session_->GetName(), "none");
 
@@ -66,10 +69,7 @@ TEST_F(ConnectSessionTest, AsksRunsTheChildAndAsksAgain) {
 }
 
 TEST_F(ConnectSessionTest, AChildErrorIsClosedWithEnter) {
-    const int screen = NewScreen();
-    session_ = std::make_unique<TConnectSession>(screen);
-    session_->Start();
-    ASSERT_TRUE(WaitForPrompt());
+    Begin();
     Type(LoopbackAddress(UnusedPort()));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
     ASSERT_TRUE(WaitForText("Press Enter to close..."));
@@ -80,9 +80,7 @@ TEST_F(ConnectSessionTest, AChildErrorIsClosedWithEnter) {
 
 TEST_F(ConnectSessionTest, DeletingItEndsAChildStillConnected) {
     TFakeServer server;
-    session_ = std::make_unique<TConnectSession>(NewScreen());
-    session_->Start();
-    ASSERT_TRUE(WaitForPrompt());
+    Begin();
     Type(LoopbackAddress(server.Port()));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
     ASSERT_GE(server.Accept(), 0);

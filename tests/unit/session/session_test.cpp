@@ -10,35 +10,9 @@
 #include <iterator>
 #include <thread>
 
-#include "../net/fake_peer.h"
-#include "app/session.h"
 #include "session_test_support.h"
 
 namespace {
-
-class TelnetSessionTest : public SessionTest {
-  protected:
-    // Starts a session for `host` and accepts its connection.
-    void Open(const std::string& host) {
-        screen_ = NewScreen();
-        session_ = std::make_unique<TSession>(host, screen_);
-        session_->Start();
-        peer_ = server_.Accept();
-        ASSERT_GE(peer_, 0);
-        ASSERT_TRUE(WaitUntil([&] { return session_->IsStarted(); }));
-    }
-    void Open() { Open(LoopbackAddress(server_.Port())); }
-    bool Give(INPUT_RECORD record) { return session_->HandleInput(record); }
-    void TearDown() override {
-        session_.reset();
-        SessionTest::TearDown();
-    }
-
-    TFakeServer server_;
-    int screen_ = -1;
-    int peer_ = -1;
-    std::unique_ptr<TSession> session_;
-};
 
 // Connects once to a listener whose queue holds one connection, so that the
 // next connect stays pending (its SYN is dropped and retried after a second).
@@ -54,6 +28,25 @@ int FillAcceptQueue(int port) {
     }
     return fd;
 }
+
+// A session whose connect stays pending on a listener with a full queue.
+class PendingSessionTest : public TelnetSessionTest {
+  protected:
+    void SetUp() override {
+        TelnetSessionTest::SetUp();
+        filler_ = FillAcceptQueue(busy_.Port());
+        ASSERT_GE(filler_, 0);
+        Begin(LoopbackAddress(busy_.Port()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    void TearDown() override {
+        TelnetSessionTest::TearDown();
+        if (filler_ >= 0) close(filler_);
+    }
+
+    TFakeServer busy_{0};
+    int filler_ = -1;
+};
 
 const INPUT_RECORD kAltX = MakeKeyEvent(true, 'X', 'x', LEFT_ALT_PRESSED);
 
@@ -111,7 +104,7 @@ TEST_F(TelnetSessionTest, YesEndsASessionBlockedInRead) {
     Open();
     EXPECT_TRUE(Give(kAltX));
     EXPECT_TRUE(Give(Char('y')));
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_TRUE(WaitFinished());
     EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
 }
 
@@ -120,14 +113,12 @@ TEST_F(TelnetSessionTest, RemoteCloseEndsTheSessionWithoutAReport) {
     SendBytes(peer_, "bye\r\n");
     ASSERT_TRUE(WaitForText("bye"));
     server_.Close(peer_);
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }));
+    EXPECT_TRUE(WaitFinished(5000));
     EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
 }
 
 TEST_F(TelnetSessionTest, ConnectionErrorIsReportedUntilEnter) {
-    screen_ = NewScreen();
-    session_ = std::make_unique<TSession>(LoopbackAddress(UnusedPort()), screen_);
-    session_->Start();
+    Begin(LoopbackAddress(UnusedPort()));
     ASSERT_TRUE(WaitForText("Press Enter to close..."));
     EXPECT_NE(
         ScreenText().find("Exception: TConnection::TConnection: Error on connect(). Error: 111"),
@@ -141,7 +132,7 @@ TEST_F(TelnetSessionTest, ConnectionErrorIsReportedUntilEnter) {
     EXPECT_FALSE(session_->Finished());
     EXPECT_EQ(session_->GetState(), kSessionError);
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_TRUE(WaitFinished());
 }
 
 TEST_F(TelnetSessionTest, FullLogHoldsEveryReceivedByte) {
@@ -168,42 +159,24 @@ TEST_F(TelnetSessionTest, FullLogHoldsEveryReceivedByte) {
     std::remove(name);
 }
 
-TEST_F(TelnetSessionTest, KeysTypedWhileConnectingAreSentAfterTheLogin) {
-    TFakeServer busy(0);
-    const int filler = FillAcceptQueue(busy.Port());
-    ASSERT_GE(filler, 0);
-
-    screen_ = NewScreen();
-    session_ = std::make_unique<TSession>(LoopbackAddress(busy.Port()), screen_);
-    session_->Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+TEST_F(PendingSessionTest, KeysTypedWhileConnectingAreSentAfterTheLogin) {
     ASSERT_FALSE(session_->IsStarted());
     // Neither blocks the caller.
     EXPECT_FALSE(Give(Char('o')));
     EXPECT_FALSE(Give(Char('k')));
-    ASSERT_GE(busy.Accept(), 0);  // frees the queue; the client's SYN is retried
-    const int peer = busy.Accept(5000);
+    ASSERT_GE(busy_.Accept(), 0);  // frees the queue; the client's SYN is retried
+    const int peer = busy_.Accept(5000);
     ASSERT_GE(peer, 0);
     EXPECT_EQ(ReadBytes(peer, 2), "ok");
-    close(filler);
 }
 
-TEST_F(TelnetSessionTest, ASessionBlockedInConnectEndsAtOnce) {
-    TFakeServer busy(0);
-    const int filler = FillAcceptQueue(busy.Port());
-    ASSERT_GE(filler, 0);
-
-    screen_ = NewScreen();
-    session_ = std::make_unique<TSession>(LoopbackAddress(busy.Port()), screen_);
-    session_->Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+TEST_F(PendingSessionTest, ASessionBlockedInConnectEndsAtOnce) {
     EXPECT_TRUE(Give(kAltX));
     ASSERT_TRUE(WaitForText("Are you sure you want to close the connection? Y/N"));
     EXPECT_TRUE(Give(Char('y')));
     // Well before the connect would be retried.
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 500));
+    EXPECT_TRUE(WaitFinished(500));
     EXPECT_FALSE(session_->IsStarted());
-    close(filler);
 }
 
 // A replay creates "out.fc" in the current directory: run it in a scratch one.
@@ -232,9 +205,7 @@ TEST_F(TelnetSessionTest, ReplayShowsItsCaptureAndTypingEndsOnlyThatSession) {
     TScratchDirectory scratch;
     ASSERT_TRUE(scratch.Ok());
     DefineTestHost("replayed", "ADDRESS=file:" QUENLOR_TEST_DATA "/session/replay.txt");
-    screen_ = NewScreen();
-    session_ = std::make_unique<TSession>("replayed", screen_);
-    session_->Start();
+    Begin("replayed");
     ASSERT_TRUE(WaitForText("replayed line two"));
     EXPECT_EQ(Row(0), "replayed line one");
     EXPECT_FALSE(Give(Char('a')));
@@ -245,15 +216,13 @@ TEST_F(TelnetSessionTest, ReplayShowsItsCaptureAndTypingEndsOnlyThatSession) {
     EXPECT_FALSE(session_->Finished());
     EXPECT_TRUE(Give(Char('b')));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_TRUE(WaitFinished());
     session_.reset();  // closes out.fc before the scratch directory goes
 }
 
 TEST_F(TelnetSessionTest, SshLoginDataIsAskedForAndEscapeEnds) {
     DefineTestHost("asking", "PROTOCOL=ssh\nADDRESS=ssh:127.0.0.1:1\nSSH_AUTH=pwd:");
-    screen_ = NewScreen();
-    session_ = std::make_unique<TSession>("asking", screen_);
-    session_->Start();
+    Begin("asking");
     ASSERT_TRUE(WaitForText("Login on 127.0.0.1 as user:"));
     ASSERT_TRUE(WaitUntil([&] { return session_->IsPromptActive(); }));
     for (char c : std::string("bob")) EXPECT_TRUE(Give(Char(c)));
@@ -265,7 +234,7 @@ TEST_F(TelnetSessionTest, SshLoginDataIsAskedForAndEscapeEnds) {
     for (char c : std::string("pw")) EXPECT_TRUE(Give(Char(c)));
     EXPECT_EQ(Row(1), "bob@127.0.0.1's password:");
     EXPECT_TRUE(Give(Key(VK_ESCAPE, 27)));
-    EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
+    EXPECT_TRUE(WaitFinished());
     EXPECT_EQ(ScreenText().find("Exception"), std::string::npos);
 }
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "../net/fake_peer.h"
+#include "app/session.h"
 #include "console/headless_console.h"
 #include "platform/input_record.h"
 
@@ -41,4 +43,36 @@ class SessionTest : public ::testing::Test {
     static INPUT_RECORD Char(char c);
 
     std::unique_ptr<THeadlessConsole> console_;
+};
+
+// A TSession on its own screen, connected to a fake host on 127.0.0.1.
+class TelnetSessionTest : public SessionTest {
+  protected:
+    // Starts a session for `host` without waiting for its connection.
+    void Begin(const std::string& host) {
+        screen_ = NewScreen();
+        session_ = std::make_unique<TSession>(host, screen_);
+        session_->Start();
+    }
+    // Starts a session for `host` and accepts its connection.
+    void Open(const std::string& host) {
+        Begin(host);
+        peer_ = server_.Accept();
+        ASSERT_GE(peer_, 0);
+        ASSERT_TRUE(WaitUntil([&] { return session_->IsStarted(); }));
+    }
+    void Open() { Open(LoopbackAddress(server_.Port())); }
+    bool Give(INPUT_RECORD record) { return session_->HandleInput(record); }
+    bool WaitFinished(int timeout_ms = 2000) {
+        return WaitUntil([&] { return session_->Finished(); }, timeout_ms);
+    }
+    void TearDown() override {
+        session_.reset();
+        SessionTest::TearDown();
+    }
+
+    TFakeServer server_;
+    int screen_ = -1;
+    int peer_ = -1;
+    std::unique_ptr<TSession> session_;
 };

@@ -48,36 +48,14 @@ std::string Unescape(const std::string& text) {
             out += c;
             continue;
         }
-        char e = text[++i];
-        switch (e) {
-            case 'e':
-                out += '\x1b';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            case 's':
-                out += ' ';
-                break;
-            case 'x':
-                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-                break;
-            default:
-                out += e;
-                break;
+        const char e = text[++i];
+        static const std::string kFrom = "ernbt0s", kTo("\x1b\r\n\b\t\0 ", 7);
+        if (e == 'x') {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            const size_t k = kFrom.find(e);
+            out += k == std::string::npos ? e : kTo[k];
         }
     }
     return out;

@@ -37,19 +37,21 @@ std::string Message(const std::function<void()>& f) {
     return "<no error>";
 }
 
+// `want` holds name, value pairs: each named capability holds the value
+// ("" for absent).
+void ExpectCaps(const TTermcap& t, std::initializer_list<const char*> want) {
+    for (auto it = want.begin(); it + 1 < want.end(); it += 2)
+        EXPECT_EQ(t.GetCapability(it[0]), it[1]) << it[0];
+}
+
 TEST(TermcapTest, ReadsAnEntryInTheRestrictedFormat) {
     TTempFile file(kBase);
     TTermcap t;
     t.Load(file.Path(), "base");
     const TStringDictionary& caps = t.GetCapabilities();
     EXPECT_EQ(caps.size(), 8u);  // am xn cm ce kb ku k; so; numbers are not kept
-    EXPECT_EQ(t.GetCapability("am"), "1");
-    EXPECT_EQ(t.GetCapability("xn"), "1");
-    EXPECT_EQ(t.GetCapability("co"), "");
-    EXPECT_EQ(t.GetCapability("cm"), "\x1b[%i%d;%dH");
-    EXPECT_EQ(t.GetCapability("kb"), "\x08");
-    EXPECT_EQ(t.GetCapability("so"), "base-so");
-    EXPECT_EQ(t.GetCapability("nothere"), "");
+    ExpectCaps(t, {"am", "1", "xn", "1", "co", "", "cm", "\x1b[%i%d;%dH", "kb", "\x08", "so",
+                   "base-so", "nothere", ""});
 }
 
 TEST(TermcapTest, FindsNamesAndAliasesLiterally) {
@@ -75,21 +77,11 @@ TEST(TermcapTest, TcAddsWithoutOverriding) {
     TTempFile file(kBase);
     TTermcap t;
     t.Load(file.Path(), "child");
-    // Capabilities on the name line are not read.
-    EXPECT_EQ(t.GetCapability("ms"), "");
-    EXPECT_EQ(t.GetCapability("se"), "");
-    EXPECT_EQ(t.GetCapability("ce"), "child-ce");
-    EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
-    EXPECT_EQ(t.GetCapability("bw"), "1");
-    // Booleans with capitals in the name are ignored.
-    EXPECT_EQ(t.GetCapability("NP"), "");
-    EXPECT_EQ(t.GetCapability("Xx"), "");
-    // Booleans and strings both come from the referenced entry.
-    EXPECT_EQ(t.GetCapability("am"), "1");
-    EXPECT_EQ(t.GetCapability("cm"), "\x1b[%i%d;%dH");
-    // The rest of the line after tc is not read.
-    EXPECT_EQ(t.GetCapability("ku"), "\x1bOA");
-    EXPECT_EQ(t.GetCapability("tc"), "");
+    // Capabilities on the name line are not read; booleans with capitals in
+    // the name are ignored; booleans and strings both come from the
+    // referenced entry; the rest of the line after tc is not read (ku).
+    ExpectCaps(t, {"ms", "", "se", "",  "ce", "child-ce",      "so", "\x1b[7m", "bw", "1", "NP", "",
+                   "Xx", "", "am", "1", "cm", "\x1b[%i%d;%dH", "ku", "\x1bOA",  "tc", ""});
 
     // A referenced boolean does not replace a string of the same name.
     TTempFile overlap(
@@ -112,29 +104,23 @@ TEST(TermcapTest, ErrorMessages) {
               "TTermcap::Read. Unable to open termcap file: /nonexistent/termcap.");
 
     // A line inside an entry must begin with ":"; the number counts every
-    // line of the file, comments and blank lines included.
-    TTempFile comment(
-        "# head\n"
-        "\n"
-        "e1:\\\n"
-        "\t:am:\\\n"
-        "# inside\n");
-    EXPECT_EQ(Message([&] { t.Load(comment.Path(), "e1"); }),
-              "TTermcap::Read. Bad line in " + comment.Path() + ": |# inside|. Line 5.");
-    TTempFile blank("e1:\\\n:am:\\\n   \n:bw:\n");
-    EXPECT_EQ(Message([&] { t.Load(blank.Path(), "e1"); }),
-              "TTermcap::Read. Bad line in " + blank.Path() + ": ||. Line 3.");
-    TTempFile text("e1:\\\n\tam:\n");
-    EXPECT_EQ(Message([&] { t.Load(text.Path(), "e1"); }),
-              "TTermcap::Read. Bad line in " + text.Path() + ": |am:|. Line 2.");
-    // The file ends inside an entry.
-    TTempFile cut("e1:\\\n\t:am:\\\n");
-    EXPECT_EQ(Message([&] { t.Load(cut.Path(), "e1"); }),
-              "TTermcap::Read. Bad line in " + cut.Path() + ": ||. Line 3.");
-    // A name line must be followed by capability lines.
-    TTempFile oneline("e1:am:\ne2:\\\n\t:bw:\n");
-    EXPECT_EQ(Message([&] { t.Load(oneline.Path(), "e1"); }),
-              "TTermcap::Read. Bad line in " + oneline.Path() + ": |e2:\\|. Line 2.");
+    // line of the file, comments and blank lines included. A file ending
+    // inside an entry, and a name line without capability lines, are bad too.
+    const struct {
+        const char* file;
+        const char* line;
+        int number;
+    } bad[] = {{"# head\n\ne1:\\\n\t:am:\\\n# inside\n", "# inside", 5},
+               {"e1:\\\n:am:\\\n   \n:bw:\n", "", 3},
+               {"e1:\\\n\tam:\n", "am:", 2},
+               {"e1:\\\n\t:am:\\\n", "", 3},
+               {"e1:am:\ne2:\\\n\t:bw:\n", "e2:\\", 2}};
+    for (const auto& b : bad) {
+        TTempFile file(b.file);
+        EXPECT_EQ(Message([&] { t.Load(file.Path(), "e1"); }),
+                  "TTermcap::Read. Bad line in " + file.Path() + ": |" + b.line + "|. Line " +
+                      std::to_string(b.number) + ".");
+    }
     // A binding that names no key.
     TTempFile badkey("e1:\\\n\t:K_SS_NOKEY=x:\n");
     EXPECT_EQ(Message([&] { t.Load(badkey.Path(), "e1"); }),
@@ -170,20 +156,19 @@ TEST(TermcapTest, WindowsLineEndsAreAccepted) {
 }
 
 TEST(TermcapTest, DecodesValues) {
-    EXPECT_EQ(DecodeTermcapValue("5*\\E[H"), "\x1b[H");
-    EXPECT_EQ(DecodeTermcapValue("*\\E[H"), "\x1b[H");
-    EXPECT_EQ(DecodeTermcapValue("5\\E[H"), "5\x1b[H");
-    EXPECT_EQ(DecodeTermcapValue("25*"), "25*");  // "*" as the last character is kept
-    EXPECT_EQ(DecodeTermcapValue("\\072"), ":");
-    EXPECT_EQ(DecodeTermcapValue("a\\0b"), std::string("a\0b", 3));
-    EXPECT_EQ(DecodeTermcapValue("\\377\\1001"), "\xff\x01");  // all octal digits: 01001
-    EXPECT_EQ(DecodeTermcapValue("\\n\\r\\t\\\\\\^\\:"), "nrt\\^:");
-    EXPECT_EQ(DecodeTermcapValue("^[^H^@x"), std::string("\x1b\x08\0x", 4));
-    EXPECT_EQ(DecodeTermcapValue("^?"), "\x7f");
-    EXPECT_EQ(DecodeTermcapValue("^a"), "\x01");
-    EXPECT_EQ(DecodeTermcapValue("x^"), "x^");
-    EXPECT_EQ(DecodeTermcapValue("x\\"), "x\\");
-    EXPECT_EQ(DecodeTermcapValue("%i%d"), "%i%d");
+    using namespace std::string_literals;
+    // Pairs of a raw value and its decoding. Padding goes; a "*" as the last
+    // character is kept; every octal digit counts (\1001 is 01001).
+    // clang-format off
+    const std::string cases[] = {
+        "5*\\E[H", "\x1b[H",      "*\\E[H", "\x1b[H",      "5\\E[H", "5\x1b[H",
+        "25*", "25*",             "\\072", ":",            "a\\0b", "a\0b"s,
+        "\\377\\1001", "\xff\x01", "\\n\\r\\t\\\\\\^\\:", "nrt\\^:",
+        "^[^H^@x", "\x1b\x08\0x"s, "^?", "\x7f",            "^a", "\x01",
+        "x^", "x^",               "x\\", "x\\",            "%i%d", "%i%d"};
+    // clang-format on
+    for (size_t i = 0; i + 1 < std::size(cases); i += 2)
+        EXPECT_EQ(DecodeTermcapValue(cases[i]), cases[i + 1]) << cases[i];
 }
 
 TEST(TermcapTest, CapabilityTablesAndDefaults) {
