@@ -45,6 +45,7 @@ TEST(ConfigKeys, SettingsOfTheDefaultHost) {
         "USER=bob\n"
         "SSH_CIPHER=anything at all\n"
         "SSH_COMPRESSION=6\n"
+        "SSH_AUTH=dsa:id_dsa\n"
         "SSH_PASSWORD=pw\n"
         "OUTGOING_RECODE_TABLE=koi8r_alt\n");
     const THostConfig& host = config->GetHost(0);
@@ -56,7 +57,9 @@ TEST(ConfigKeys, SettingsOfTheDefaultHost) {
     EXPECT_EQ(host.GetMaxScrollSize(), 100);
     EXPECT_EQ(host.GetTerminalType(), "vt100");
     EXPECT_EQ(host.GetUser(), "bob");
+    // SSH_PASSWORD switches back to password login, the key file stays.
     EXPECT_EQ(host.GetAuthType(), kAuthPassword);
+    EXPECT_EQ(host.GetKeyFile(), "id_dsa");
     EXPECT_EQ(host.GetPassword(), "pw");
     EXPECT_EQ(host.GetOutgoingTable(), 0);
     EXPECT_EQ(host.GetName(), "default");
@@ -109,15 +112,6 @@ TEST(ConfigKeys, LogFileAndProtocolAddressInterplay) {
         EXPECT_EQ(config->GetHost(0).GetProtocol(), c.protocol) << c.text;
         EXPECT_EQ(config->GetHost(0).GetPort(), c.port) << c.text;
     }
-}
-
-TEST(ConfigKeys, SshAuth) {
-    auto config = Loaded("SSH_AUTH=dsa:id_dsa\n");
-    EXPECT_EQ(config->GetHost(0).GetAuthType(), kAuthDsa);
-    EXPECT_EQ(config->GetHost(0).GetKeyFile(), "id_dsa");
-    // SSH_PASSWORD switches back to password login.
-    config = Loaded("SSH_AUTH=rsa:identity\nSSH_PASSWORD=x\n");
-    EXPECT_EQ(config->GetHost(0).GetAuthType(), kAuthPassword);
 }
 
 TEST(ConfigErrors, ExactMessages) {
