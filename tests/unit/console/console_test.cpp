@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "base/exception.h"
 #include "config/host_config.h"
@@ -33,6 +34,9 @@ class ConsoleTest : public ::testing::Test {
         return s.Cells[y * s.Width + x];
     }
     void Write(const std::string& text) { console.WriteText(screen, text.c_str()); }
+    std::pair<int, int> Cursor() const {
+        return {console.GetCursorX(screen), console.GetCursorY(screen)};
+    }
     // Writes a marker text at the start of every row: "r00", "r01" ...
     void NumberRows() {
         for (int y = 0; y < 25; ++y) {
@@ -92,8 +96,7 @@ TEST_F(ConsoleTest, SlotsAndErrors) {
 TEST_F(ConsoleTest, WrapAtLastColumn) {
     console.SetAutoWrap(screen, true);
     Write(std::string(80, 'a'));
-    EXPECT_EQ(console.GetCursorX(screen), 79);
-    EXPECT_EQ(console.GetCursorY(screen), 0);
+    EXPECT_EQ(Cursor(), std::make_pair(79, 0));
     EXPECT_TRUE(console.GetScreen(screen).WrapPending);
     Write("b");
     EXPECT_EQ(Cell(0, 1).Char, 'b');
@@ -134,8 +137,7 @@ TEST_F(ConsoleTest, WrapPastBottomScrolls) {
     console.SetCursor(screen, 0, 3);
     Write(std::string(80, 'q'));
     console.CompletePendingWrap(screen);
-    EXPECT_EQ(console.GetCursorX(screen), 0);
-    EXPECT_EQ(console.GetCursorY(screen), 4);
+    EXPECT_EQ(Cursor(), std::make_pair(0, 4));
 }
 
 TEST_F(ConsoleTest, WrapBelowRegionDoesNotScroll) {
@@ -186,12 +188,10 @@ TEST_F(ConsoleTest, ControlBytes) {
     // Backspace, with and without reverse wrap.
     console.SetCursor(screen, 0, 2);
     console.PutChar(screen, 8);
-    EXPECT_EQ(console.GetCursorX(screen), 0);
-    EXPECT_EQ(console.GetCursorY(screen), 2);
+    EXPECT_EQ(Cursor(), std::make_pair(0, 2));
     console.SetReverseWrap(screen, true);
     console.PutChar(screen, 8);
-    EXPECT_EQ(console.GetCursorX(screen), 79);
-    EXPECT_EQ(console.GetCursorY(screen), 1);
+    EXPECT_EQ(Cursor(), std::make_pair(79, 1));
     // 11, 12 and 14.. are printed.
     console.SetCursor(screen, 0, 3);
     console.PutChar(screen, 12);
@@ -307,11 +307,9 @@ TEST_F(ConsoleTest, CharacterEditingClamped) {
     EXPECT_EQ(RowPrefix(2, 4), "next");
     // Cursor moves far outside are clamped.
     console.SetCursor(screen, -100, 1 << 30);
-    EXPECT_EQ(console.GetCursorX(screen), 0);
-    EXPECT_EQ(console.GetCursorY(screen), 24);
+    EXPECT_EQ(Cursor(), std::make_pair(0, 24));
     console.MoveCursor(screen, 2000000000, -2000000000);
-    EXPECT_EQ(console.GetCursorX(screen), 79);
-    EXPECT_EQ(console.GetCursorY(screen), 0);
+    EXPECT_EQ(Cursor(), std::make_pair(79, 0));
 }
 
 TEST_F(ConsoleTest, ClearOperations) {
@@ -379,8 +377,7 @@ TEST_F(ConsoleTest, SavedCursorStack) {
     console.RestoreCursor(screen);
     EXPECT_EQ(console.GetCursorX(screen), 15);  // saves past 16 were dropped
     for (int i = 0; i < 20; ++i) console.RestoreCursor(screen);
-    EXPECT_EQ(console.GetCursorX(screen), 0);
-    EXPECT_EQ(console.GetCursorY(screen), 0);
+    EXPECT_EQ(Cursor(), std::make_pair(0, 0));
 }
 
 TEST_F(ConsoleTest, SelectionTextAndMarks) {
