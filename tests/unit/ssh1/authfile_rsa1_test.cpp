@@ -50,14 +50,10 @@ class Rsa1KeyFileTest : public Ssh1Test {
             return "<false>";
         XmallocPtr<char> owned(comment);
         const RSA* got = key->rsa;
-        EXPECT_EQ(BN_cmp(RSA_get0_n(got), RSA_get0_n(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_e(got), RSA_get0_e(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_d(got), RSA_get0_d(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_p(got), RSA_get0_p(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_q(got), RSA_get0_q(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_iqmp(got), RSA_get0_iqmp(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_dmp1(got), RSA_get0_dmp1(expected)), 0);
-        EXPECT_EQ(BN_cmp(RSA_get0_dmq1(got), RSA_get0_dmq1(expected)), 0);
+        int part = 0;
+        for (auto get : {RSA_get0_n, RSA_get0_e, RSA_get0_d, RSA_get0_p, RSA_get0_q, RSA_get0_iqmp,
+                         RSA_get0_dmp1, RSA_get0_dmq1})
+            EXPECT_EQ(BN_cmp(get(got), get(expected)), 0) << "part " << part++;
         EXPECT_EQ(RSA_check_key(const_cast<RSA*>(got)), 1);
         return comment;
     }

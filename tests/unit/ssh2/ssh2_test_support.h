@@ -12,8 +12,11 @@
 #include "../ssh/ssh_test_support.h"
 #include "base/exception.h"
 #include "ssh/buffer.h"
+#include "ssh/dsa.h"
+#include "ssh/key.h"
 #include "ssh/log.h"
 #include "ssh/packet.h"
+#include "ssh/xmalloc.h"
 
 // Wire encodings built independently of the code under test (RFC 4251).
 using Bytes = std::string;
@@ -22,6 +25,23 @@ inline Bytes U32(uint32_t v) {
 }
 inline Bytes Str(const Bytes& s) {
     return SshString(s);
+}
+
+// The public-key blob of a DSA key.
+inline Bytes DsaBlob(const Key* key) {
+    unsigned char* blob = nullptr;
+    uint32_t length = 0;
+    EXPECT_NE(0u, dsa_key_to_blob(key, &blob, &length));
+    Bytes result(reinterpret_cast<char*>(blob), length);
+    xfree(blob);
+    return result;
+}
+
+inline int DsaVerify(const Key* key, const Bytes& signature, const Bytes& data, int* word) {
+    return dsa_verify(key, reinterpret_cast<const unsigned char*>(signature.data()),
+                      static_cast<uint32_t>(signature.size()),
+                      reinterpret_cast<const unsigned char*>(data.data()),
+                      static_cast<uint32_t>(data.size()), word);
 }
 
 // The SSH tests' raising fatal hook per test.

@@ -39,12 +39,7 @@ class UserauthTest : public Ssh2Test {
     Bytes PublicBlob() {
         KeyPtr key(key_new(KEY_DSA));
         EXPECT_TRUE(load_private_key_file(kKeyFile.c_str(), "", key.get(), nullptr));
-        unsigned char* blob = nullptr;
-        uint32_t length = 0;
-        dsa_key_to_blob(key.get(), &blob, &length);
-        Bytes result(reinterpret_cast<char*>(blob), length);
-        xfree(blob);
-        return result;
+        return DsaBlob(key.get());
     }
     // Reads the client's publickey request (after the message number) and
     // checks its signature over `signed_data`; returns the fields.
@@ -68,10 +63,7 @@ class UserauthTest : public Ssh2Test {
     int Verify(const PubkeyRequest& r, const Bytes& signed_data, int word) {
         KeyPtr key(dsa_key_from_blob(reinterpret_cast<const unsigned char*>(r.blob.data()),
                                      static_cast<uint32_t>(r.blob.size())));
-        return dsa_verify(key.get(), reinterpret_cast<const unsigned char*>(r.signature.data()),
-                          static_cast<uint32_t>(r.signature.size()),
-                          reinterpret_cast<const unsigned char*>(signed_data.data()),
-                          static_cast<uint32_t>(signed_data.size()), &word);
+        return DsaVerify(key.get(), r.signature, signed_data, &word);
     }
 
     Link link_;
