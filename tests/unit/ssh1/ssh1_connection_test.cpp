@@ -15,12 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "../net/fake_peer.h"
 #include "config/host_config.h"
 #include "console/headless_console.h"
 #include "rsa1_key_file.h"
@@ -35,38 +34,20 @@ constexpr int kTimeoutMs = 10000;
 class SocketServer : public ServerEnd {
   public:
     SocketServer() {
-        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        EXPECT_EQ(bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), size), 0);
-        EXPECT_EQ(listen(listen_fd_, 1), 0);
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
         context_.owner = reinterpret_cast<TSSHConnection*>(this);
         packet_set_io_hooks(&context_, WriteHook, ReadHook);
     }
     ~SocketServer() override {
         Join();
-        if (fd_ >= 0) close(fd_);
-        close(listen_fd_);
         packet_free(&context_);
     }
 
-    int Port() const { return port_; }
+    int Port() const { return listener_.Port(); }
     PacketContext* Server() override { return &context_; }
     void Send(int type, const std::string& payload = "") override {
         SendPacket(&context_, type, payload);
     }
-    void SendRaw(const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) throw TException("send failed");
-            done += static_cast<size_t>(n);
-        }
-    }
+    void SendRaw(const std::string& bytes) { SendBytes(fd_, bytes); }
     // One line up to its line feed (kept).
     std::string ReadLine() {
         std::string line;
@@ -93,13 +74,12 @@ class SocketServer : public ServerEnd {
     void Start(std::function<void(SocketServer&)> body) {
         thread_ = std::thread([this, body] {
             try {
-                pollfd p{listen_fd_, POLLIN, 0};
-                if (poll(&p, 1, kTimeoutMs) != 1) throw TException("no connection");
-                fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                fd_ = listener_.Accept(kTimeoutMs);
+                if (fd_ < 0) throw TException("no connection");
                 body(*this);
-            } catch (const TException& e) {
+            } catch (const std::exception& e) {
                 std::lock_guard<std::mutex> lock(mutex_);
-                error_ = e.Message();
+                error_ = e.what();
             }
         });
     }
@@ -109,10 +89,6 @@ class SocketServer : public ServerEnd {
     std::string Error() {
         std::lock_guard<std::mutex> lock(mutex_);
         return error_;
-    }
-    // Ends the conversation early (the thread then sees a closed socket).
-    void Shutdown() {
-        if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
     }
 
   private:
@@ -129,9 +105,8 @@ class SocketServer : public ServerEnd {
         return static_cast<int>(recv(self->fd_, buffer, n, 0));
     }
 
-    int listen_fd_ = -1;
+    TFakeServer listener_{1};
     int fd_ = -1;
-    int port_ = 0;
     PacketContext context_{};
     std::thread thread_;
     std::mutex mutex_;
