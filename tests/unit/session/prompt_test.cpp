@@ -100,25 +100,19 @@ TEST_F(PromptTest, HistoryIsBrowsedOnACopy) {
     history.Add("a");
     history.Add("b");
     auto session = Ask(true, &history);
-    Press(*session, VK_UP);
-    EXPECT_EQ(Row(0), "Name: b");
-    Press(*session, VK_UP);
-    EXPECT_EQ(Row(0), "Name: a");
-    Press(*session, VK_UP);  // the oldest stays
-    EXPECT_EQ(Row(0), "Name: a");
-    Press(*session, VK_DOWN);
-    EXPECT_EQ(Row(0), "Name: b");
-    Type(*session, "xy");
-    EXPECT_EQ(Row(0), "Name: bxy");
-    Press(*session, VK_HOME);  // back to the entry, position unchanged
-    EXPECT_EQ(Row(0), "Name: b");
-    Press(*session, VK_DOWN);
-    EXPECT_EQ(Row(0), "Name:");
-    Press(*session, VK_DOWN);  // the empty newest entry stays
-    EXPECT_EQ(Row(0), "Name:");
-    Press(*session, VK_UP);
-    Press(*session, VK_END);
-    EXPECT_EQ(Row(0), "Name: b");
+    // The oldest entry and the empty newest one stay; HOME goes back to the
+    // entry (the position unchanged), END too.
+    const std::pair<std::uint16_t, const char*> steps[] = {
+        {VK_UP, "Name: b"}, {VK_UP, "Name: a"},   {VK_UP, "Name: a"}, {VK_DOWN, "Name: b"},
+        {'X', "Name: bxy"}, {VK_HOME, "Name: b"}, {VK_DOWN, "Name:"}, {VK_DOWN, "Name:"},
+        {VK_UP, "Name: b"}, {VK_END, "Name: b"}};
+    for (const auto& [vk, row] : steps) {
+        if (vk == 'X')
+            Type(*session, "xy");
+        else
+            Press(*session, vk);
+        EXPECT_EQ(Row(0), row) << vk;
+    }
     Press(*session, VK_RETURN, '\r');
     ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
     EXPECT_EQ(session->Answer(), "b");

@@ -50,7 +50,7 @@ class PendingSessionTest : public TelnetSessionTest {
 
 const INPUT_RECORD kAltX = MakeKeyEvent(true, 'X', 'x', LEFT_ALT_PRESSED);
 
-TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSent) {
+TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSentWithEnterAsCrLfOrBinaryCr) {
     Open();
     EXPECT_EQ(session_->GetName(), LoopbackAddress(server_.Port()));
     SendBytes(peer_, "hello from the host\r\n");
@@ -63,10 +63,8 @@ TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSent) {
     // Modifier keys alone send nothing.
     EXPECT_FALSE(Give(Key(VK_SHIFT, 0, SHIFT_PRESSED)));
     EXPECT_EQ(ReadPending(peer_, 50), "");
-}
 
-TEST_F(TelnetSessionTest, EnterIsALoneCrWhileSendingBinary) {
-    Open();
+    // ENTER is a lone CR while sending binary.
     SendBytes(peer_, std::string("\xff\xfd\x00", 3) + "ready\r\n");  // DO BINARY
     EXPECT_EQ(ReadBytes(peer_, 3), std::string("\xff\xfb\x00", 3));  // WILL BINARY
     ASSERT_TRUE(WaitForText("ready"));
