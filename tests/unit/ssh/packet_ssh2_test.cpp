@@ -31,13 +31,6 @@ std::string Message(int type, const std::string& rest) {
 
 class PacketSsh2Test : public SshTest {
   protected:
-    void SetUp() override {
-        SshTest::SetUp();
-        for (Endpoint* e : {&client_, &server_}) {
-            e->context.compat20 = 1;
-            packet_set_ssh2_format(&e->context);
-        }
-    }
     // Hands over keys and exchanges NEWKEYS both ways.
     void Rekey(int cipher, const EVP_MD* md, int block_size = 8, int compression = COMP_NONE) {
         packet_set_kex(&client_.context, MakeKex(true, cipher, md, block_size, compression));
@@ -50,7 +43,7 @@ class PacketSsh2Test : public SshTest {
     static int Poll(Endpoint& e, int* length = nullptr) {
         return packet_read_poll(&e.context, length);
     }
-    Endpoint client_, server_;
+    Endpoint client_{true}, server_{true};
 };
 
 TEST_F(PacketSsh2Test, PlainFramingBeforeKeys) {
@@ -203,15 +196,13 @@ TEST_F(PacketSsh2Test, BadLengthsAreFatal) {
     EXPECT_EQ(GetCapturedStderr(), " 00 00 00 04 01 02 03 04\n");
     EXPECT_EQ(message, "Bad packet length 4.");
 
-    Endpoint big;
-    packet_set_ssh2_format(&big.context);
+    Endpoint big(true);
     big.Receive(BigEndian(262145) + std::string(4, '\0'));
     CaptureStderr();
     EXPECT_EQ(FatalMessage([&] { Poll(big); }), "Bad packet length 262145.");
     GetCapturedStderr();
 
-    Endpoint odd;
-    packet_set_ssh2_format(&odd.context);
+    Endpoint odd(true);
     odd.Receive(BigEndian(13) + std::string(4, '\0'));
     EXPECT_EQ(FatalMessage([&] { Poll(odd); }), "padding error: need 9 block 8 mod 1");
 }
@@ -222,15 +213,13 @@ TEST_F(PacketSsh2Test, BadPaddingIsFatal) {
     EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "Corrupted padlen 3 on input.");
 
     // Padding that leaves no room for the type byte.
-    Endpoint greedy;
-    packet_set_ssh2_format(&greedy.context);
+    Endpoint greedy(true);
     std::string frame = BigEndian(12) + "\x0b" + std::string(11, '\0');
     greedy.Receive(frame);
     EXPECT_EQ(FatalMessage([&] { Poll(greedy); }), "Corrupted padlen 11 on input.");
 
     // One less leaves exactly the type: a valid empty message.
-    Endpoint tight;
-    packet_set_ssh2_format(&tight.context);
+    Endpoint tight(true);
     tight.Receive(BigEndian(12) +
                   "\x0a"
                   "\x60" +
@@ -255,9 +244,7 @@ TEST_F(PacketSsh2Test, DisconnectIsFatalWithTheRemoteText) {
         Message(SSH2_MSG_DISCONNECT, BigEndian(11) + SshString("bye %s %n") + SshString(""))));
     EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "Received disconnect: 11: bye %s %n");
 
-    Endpoint other;
-    other.context.compat20 = 1;
-    packet_set_ssh2_format(&other.context);
+    Endpoint other(true);
     other.Receive(
         Frame(Message(SSH2_MSG_DISCONNECT, BigEndian(2) + SshString(std::string(950, 'w')))));
     EXPECT_EQ(FatalMessage([&] { Poll(other); }),
@@ -288,8 +275,7 @@ TEST_F(PacketSsh2Test, NewkeysWithoutKeysIsFatal) {
     EXPECT_EQ(FatalMessage([&] { Poll(server_); }), "packet_read_poll2: no KEX");
 
     // A second NEWKEYS finds the keys already used up.
-    Endpoint client, server;
-    for (Endpoint* e : {&client, &server}) packet_set_ssh2_format(&e->context);
+    Endpoint client(true), server(true);
     packet_set_kex(&client.context, MakeKex(true, SSH_CIPHER_ARCFOUR, EVP_sha1()));
     packet_set_kex(&server.context, MakeKex(false, SSH_CIPHER_ARCFOUR, EVP_sha1()));
     server.Receive(client.Send(SSH2_MSG_NEWKEYS, ""));

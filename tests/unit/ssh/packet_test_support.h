@@ -21,9 +21,13 @@ struct Endpoint {
     size_t read_chunk = 8192;  // most bytes per read hook call
     int read_error = 0;        // errno to fail with once to_read is exhausted
 
-    Endpoint() {
+    explicit Endpoint(bool ssh2 = false) {
         context.owner = reinterpret_cast<TSSHConnection*>(this);
         packet_set_io_hooks(&context, WriteHook, ReadHook);
+        if (ssh2) {
+            context.compat20 = 1;
+            packet_set_ssh2_format(&context);
+        }
     }
     ~Endpoint() { packet_free(&context); }
     Endpoint(const Endpoint&) = delete;

@@ -69,11 +69,7 @@ TEST(FatalHookThreads, EachThreadHasItsOwnHook) {
 TEST(PacketThreads, SendingAndReceivingOnOneContextAtOnce) {
     fatal_set_hook(RaisingFatalHook);
     constexpr int kPackets = 300;
-    Endpoint client, server;
-    for (Endpoint* e : {&client, &server}) {
-        e->context.compat20 = 1;
-        packet_set_ssh2_format(&e->context);
-    }
+    Endpoint client(true), server(true);
     packet_set_kex(&client.context, MakeKex(true, SSH_CIPHER_BLOWFISH_CBC, EVP_sha1()));
     packet_set_kex(&server.context, MakeKex(false, SSH_CIPHER_BLOWFISH_CBC, EVP_sha1()));
     server.Receive(client.Send(SSH2_MSG_NEWKEYS, ""));
@@ -100,12 +96,9 @@ TEST(PacketThreads, SendingAndReceivingOnOneContextAtOnce) {
         }
     });
     std::thread writer([&] {
-        for (int i = 0; i < kPackets; i++) {
-            packet_start(&client.context, SSH2_MSG_CHANNEL_DATA);
-            packet_put_cstring(&client.context, ("up " + std::to_string(i)).c_str());
-            packet_send(&client.context);
-            packet_write_wait(&client.context);
-        }
+        for (int i = 0; i < kPackets; i++)
+            SendPacket(&client.context, SSH2_MSG_CHANNEL_DATA,
+                       SshString("up " + std::to_string(i)));
     });
     reader.join();
     writer.join();
