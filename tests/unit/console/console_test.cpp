@@ -34,16 +34,19 @@ class ConsoleTest : public ::testing::Test {
         return s.Cells[y * s.Width + x];
     }
     void Write(const std::string& text) { console.WriteText(screen, text.c_str()); }
+    void WriteAt(int x, int y, const std::string& text) {
+        console.SetCursor(screen, x, y);
+        Write(text);
+    }
     std::pair<int, int> Cursor() const {
         return {console.GetCursorX(screen), console.GetCursorY(screen)};
     }
     // Writes a marker text at the start of every row: "r00", "r01" ...
     void NumberRows() {
         for (int y = 0; y < 25; ++y) {
-            console.SetCursor(screen, 0, y);
             char text[8];
             std::snprintf(text, sizeof text, "r%02d", y);
-            Write(text);
+            WriteAt(0, y, text);
         }
     }
 
@@ -104,15 +107,13 @@ TEST_F(ConsoleTest, WrapAtLastColumn) {
     EXPECT_EQ(console.GetCursorX(screen), 1);
 
     // A carriage return cancels the pending wrap.
-    console.SetCursor(screen, 0, 5);
-    Write(std::string(80, 'c') + "\rd");
+    WriteAt(0, 5, std::string(80, 'c') + "\rd");
     EXPECT_EQ(Cell(0, 5).Char, 'd');
     EXPECT_EQ(Cell(0, 6).Char, ' ');
 
     // Without auto-wrap the 81st character overwrites column 79.
     console.SetAutoWrap(screen, false);
-    console.SetCursor(screen, 0, 10);
-    Write(std::string(80, 'e') + "f");
+    WriteAt(0, 10, std::string(80, 'e') + "f");
     EXPECT_EQ(Cell(79, 10).Char, 'f');
     EXPECT_EQ(Cell(0, 11).Char, ' ');
     EXPECT_EQ(console.GetCursorX(screen), 79);
@@ -121,8 +122,7 @@ TEST_F(ConsoleTest, WrapAtLastColumn) {
 TEST_F(ConsoleTest, WrapPastBottomScrolls) {
     console.SetAutoWrap(screen, true);
     NumberRows();
-    console.SetCursor(screen, 0, 24);
-    Write(std::string(80, 'z'));
+    WriteAt(0, 24, std::string(80, 'z'));
     EXPECT_FALSE(console.WrappedPastBottom(screen));
     Write("y");
     EXPECT_TRUE(console.WrappedPastBottom(screen));
@@ -134,8 +134,7 @@ TEST_F(ConsoleTest, WrapPastBottomScrolls) {
     EXPECT_FALSE(console.WrappedPastBottom(screen));
 
     // CompletePendingWrap on its own resolves the wrap without printing.
-    console.SetCursor(screen, 0, 3);
-    Write(std::string(80, 'q'));
+    WriteAt(0, 3, std::string(80, 'q'));
     console.CompletePendingWrap(screen);
     EXPECT_EQ(Cursor(), std::make_pair(0, 4));
 }
@@ -145,15 +144,13 @@ TEST_F(ConsoleTest, WrapBelowRegionDoesNotScroll) {
     NumberRows();
     console.SetScrollRegion(screen, 0, 19);
     // From the region's bottom row a wrap goes to the row below it.
-    console.SetCursor(screen, 0, 19);
-    Write(std::string(80, 'w') + "v");
+    WriteAt(0, 19, std::string(80, 'w') + "v");
     EXPECT_EQ(RowPrefix(0, 3), "r00");
     EXPECT_EQ(console.GetCursorY(screen), 20);
     EXPECT_EQ(Cell(0, 20).Char, 'v');
     // From the last row (outside the region) it stays on the last row and
     // leaves the region alone.
-    console.SetCursor(screen, 0, 24);
-    Write(std::string(80, 'u') + "t");
+    WriteAt(0, 24, std::string(80, 'u') + "t");
     EXPECT_EQ(RowPrefix(0, 3), "r00");
     EXPECT_EQ(console.GetCursorY(screen), 24);
     EXPECT_EQ(Cell(0, 24).Char, 't');
@@ -279,10 +276,8 @@ TEST_F(ConsoleTest, CharacterEditingClamped) {
     EXPECT_EQ(RowPrefix(0, 9), "01  56789");
     console.ClearChars(screen, 1);
     // Out-of-range counts stay within the row.
-    console.SetCursor(screen, 78, 1);
-    Write("ab");
-    console.SetCursor(screen, 0, 2);
-    Write("next");
+    WriteAt(78, 1, "ab");
+    WriteAt(0, 2, "next");
     console.SetCursor(screen, 78, 1);
     console.InsertChars(screen, 100000);
     console.ClearChars(screen, 1 << 30);
@@ -293,8 +288,7 @@ TEST_F(ConsoleTest, CharacterEditingClamped) {
     EXPECT_EQ(RowPrefix(2, 4), "next");
     EXPECT_EQ(Cell(79, 1).Char, ' ');
     // Deleting at the last column clears just that cell.
-    console.SetCursor(screen, 79, 2);
-    Write("Z");
+    WriteAt(79, 2, "Z");
     console.SetCursor(screen, 79, 2);
     console.DeleteChars(screen, 1);
     EXPECT_EQ(Cell(79, 2).Char, ' ');
@@ -307,10 +301,7 @@ TEST_F(ConsoleTest, CharacterEditingClamped) {
 }
 
 TEST_F(ConsoleTest, ClearOperations) {
-    for (int y = 0; y < 25; ++y) {
-        console.SetCursor(screen, 0, y);
-        Write(std::string(80, 'x'));
-    }
+    for (int y = 0; y < 25; ++y) WriteAt(0, y, std::string(80, 'x'));
     console.SetAttribute(screen, 0x1F);
     console.SetCursor(screen, 5, 2);
     console.ClearToStartOfScreen(screen);
@@ -375,14 +366,11 @@ TEST_F(ConsoleTest, SavedCursorStack) {
 }
 
 TEST_F(ConsoleTest, SelectionTextAndMarks) {
-    console.SetCursor(screen, 0, 3);
-    Write("abcdefghijkl");
-    console.SetCursor(screen, 0, 4);
-    Write("ABCDE");
+    WriteAt(0, 3, "abcdefghijkl");
+    WriteAt(0, 4, "ABCDE");
     console.PutChar(screen, 0x0B);  // a control byte in the cells
     Write("GHIJKL");
-    console.SetCursor(screen, 0, 5);
-    Write("0123456789ab");
+    WriteAt(0, 5, "0123456789ab");
     // Corners in any order: dragged from (10, 5) to (2, 3).
     console.SetSelection(screen, 10, 5, 2, 3);
     EXPECT_EQ(console.GetSelectionText(screen), "cdefghijk\rCDEGHIJK\r23456789a");
@@ -445,8 +433,7 @@ TEST_F(ConsoleTest, SaveAndRestoreScreen) {
     ScreenRecord saved;
     console.SaveScreen(screen, saved);
     console.ResetAttributes(screen);
-    console.SetCursor(screen, 0, 24);
-    Write("\r\nAre you sure?\n\n");
+    WriteAt(0, 24, "\r\nAre you sure?\n\n");
     EXPECT_EQ(console.GetScreen(screen).ScrollLines, 3);
     console.RestoreScreen(screen, saved);
     EXPECT_EQ(RowPrefix(0, 6), "before");

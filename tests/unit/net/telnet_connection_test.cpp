@@ -52,6 +52,14 @@ class TelnetTest : public ::testing::Test {
         return std::string(buffer, static_cast<std::size_t>(std::max(count, 0)));
     }
     std::string Reply(std::size_t count) { return ReadBytes(peer_, count); }
+    // A read holding nothing but the `request` command delivers no data and
+    // leaves the connection open; the server gets exactly `reply`.
+    void ExpectAnswer(const std::string& request, const std::string& reply) {
+        SCOPED_TRACE(testing::PrintToString(request));
+        EXPECT_EQ(Exchange(request), "");
+        EXPECT_EQ(connection_->GetState(), kStateOpen);
+        EXPECT_EQ(Reply(reply.size()), reply);
+    }
     std::string NoMoreReplies() { return ReadPending(peer_, 50); }
 
     std::unique_ptr<THeadlessConsole> console_;
@@ -83,16 +91,9 @@ TEST_F(TelnetTest, AnswersOptionRequests) {
         {B({255, 252, 3}), B({255, 254, 3})},    // WONT: DONT
         {B({255, 254, 1}), B({255, 252, 1})},    // DONT: WONT
     };
-    for (const Case& c : cases) {
-        // A read holding nothing but a command delivers no data and leaves
-        // the connection open.
-        EXPECT_EQ(Exchange(c.request), "");
-        EXPECT_EQ(connection_->GetState(), kStateOpen);
-        EXPECT_EQ(Reply(c.reply.size()), c.reply) << int(c.request[1]) << " " << int(c.request[2]);
-    }
+    for (const Case& c : cases) ExpectAnswer(c.request, c.reply);
     // Asked again, answered again: there is no option state.
-    EXPECT_EQ(Exchange(B({255, 253, 24})), "");
-    EXPECT_EQ(Reply(3), B({255, 251, 24}));
+    ExpectAnswer(B({255, 253, 24}), B({255, 251, 24}));
     // Commands without options (NOP, GA, AYT) go without a reply.
     EXPECT_EQ(Exchange(B({'a', 255, 241, 'b', 255, 249, 'c', 255, 246})), "abc");
     EXPECT_EQ(NoMoreReplies(), "");
@@ -101,14 +102,12 @@ TEST_F(TelnetTest, AnswersOptionRequests) {
 TEST_F(TelnetTest, RefusesNewEnvironWithoutUserName) {
     host_.SetUser("");
     Connect();
-    EXPECT_EQ(Exchange(B({255, 253, 39})), "");
-    EXPECT_EQ(Reply(3), B({255, 252, 39}));
+    ExpectAnswer(B({255, 253, 39}), B({255, 252, 39}));
 }
 
 TEST_F(TelnetTest, WindowSizeOnDoNawsIsSixteenBitsWithIacDoubled) {
     Connect();
-    EXPECT_EQ(Exchange(B({255, 253, 31})), "");
-    EXPECT_EQ(Reply(12), B({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240}));
+    ExpectAnswer(B({255, 253, 31}), B({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240}));
     EXPECT_EQ(NoMoreReplies(), "");
 
     const COORD size{300, 255};
@@ -118,17 +117,15 @@ TEST_F(TelnetTest, WindowSizeOnDoNawsIsSixteenBitsWithIacDoubled) {
 
     // DO NAWS reports the size of the session's own screen.
     Console->SetSize(screen_, 132, 50);
-    EXPECT_EQ(Exchange(B({255, 253, 31})), "");
-    EXPECT_EQ(Reply(12), B({255, 251, 31, 255, 250, 31, 0, 132, 0, 50, 255, 240}));
+    ExpectAnswer(B({255, 253, 31}), B({255, 251, 31, 255, 250, 31, 0, 132, 0, 50, 255, 240}));
 }
 
 TEST_F(TelnetTest, AnswersTerminalTypeAndEnvironmentRequests) {
     Connect();
-    EXPECT_EQ(Exchange(B({255, 250, 24, 1, 255, 240})), "");
-    EXPECT_EQ(Reply(11), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
+    ExpectAnswer(B({255, 250, 24, 1, 255, 240}), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
 
-    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 255, 240})), "");
-    EXPECT_EQ(Reply(17), B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
+    ExpectAnswer(B({255, 250, 39, 1, 255, 240}),
+                 B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
 
     // A SEND that names the variables it wants: the list is consumed with
     // the request, not shown as data.
@@ -145,11 +142,11 @@ TEST_F(TelnetTest, LongNamesAreSentWholeAndEscaped) {
     host_.SetTerminalType(std::string(200, 't'));
     host_.SetUser(std::string("a\xff", 2) + std::string(150, 'u'));
     Connect();
-    EXPECT_EQ(Exchange(B({255, 250, 24, 1, 255, 240})), "");
-    EXPECT_EQ(Reply(206), B({255, 250, 24, 0}) + std::string(200, 't') + B({255, 240}));
-    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 255, 240})), "");
-    EXPECT_EQ(Reply(165), B({255, 250, 39, 0, 0}) + "USER" + B({1, 'a', 255, 255}) +
-                              std::string(150, 'u') + B({255, 240}));
+    ExpectAnswer(B({255, 250, 24, 1, 255, 240}),
+                 B({255, 250, 24, 0}) + std::string(200, 't') + B({255, 240}));
+    ExpectAnswer(B({255, 250, 39, 1, 255, 240}), B({255, 250, 39, 0, 0}) + "USER" +
+                                                     B({1, 'a', 255, 255}) + std::string(150, 'u') +
+                                                     B({255, 240}));
 }
 
 TEST_F(TelnetTest, DoubledIacIsOneDataByte) {
@@ -204,8 +201,7 @@ TEST_F(TelnetTest, UnendingSubnegotiationIsGivenUp) {
     EXPECT_EQ(Exchange(std::string(600, 'x') + ">"),
               std::string(1200 - kMaxSubnegotiationLength, 'x') + ">");
     // Nothing was answered, and commands work again.
-    EXPECT_EQ(Exchange(B({255, 253, 1})), "");
-    EXPECT_EQ(Reply(3), B({255, 251, 1}));
+    ExpectAnswer(B({255, 253, 1}), B({255, 251, 1}));
     EXPECT_EQ(NoMoreReplies(), "");
 
     // A long one that is closed within the limit is removed whole.
