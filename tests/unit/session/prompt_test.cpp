@@ -1,7 +1,6 @@
 // The in-session prompt: echo and no echo, editing keys, history copies and
 // the two ways a prompt ends.
-#include <atomic>
-#include <mutex>
+#include <future>
 
 #include "app/simple_session.h"
 #include "session_test_support.h"
@@ -17,28 +16,25 @@ class TPromptSession : public TSimpleSession {
 
     int Run() override {
         BeginPrompt(echo_, history_, "Name: ");
-        const std::string line = read_ ? ReadLine() : WaitLine();
-        std::lock_guard guard(lock_);
-        line_ = line;
-        answered_ = true;
+        answer_.set_value(read_ ? ReadLine() : WaitLine());
         return 0;
     }
-    bool Answered() {
-        std::lock_guard guard(lock_);
-        return answered_;
+    bool Answered() const {
+        return line_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
-    std::string Answer() {
-        std::lock_guard guard(lock_);
-        return line_;
+    // The line entered, or "<no answer>" after five seconds.
+    std::string WaitAnswer() {
+        if (line_.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+            return "<no answer>";
+        return line_.get();
     }
 
   private:
     const bool echo_;
     const TStringHistory* history_;
     const bool read_;
-    std::mutex lock_;
-    bool answered_ = false;
-    std::string line_;
+    std::promise<std::string> answer_;
+    std::future<std::string> line_ = answer_.get_future();
 };
 
 class PromptTest : public SessionTest {
@@ -77,8 +73,7 @@ TEST_F(PromptTest, EchoedLineIsEditedAndReturnedOnEnter) {
     INPUT_RECORD mouse = MakeMouseEvent(3, 3, FROM_LEFT_1ST_BUTTON_PRESSED, 0);
     EXPECT_TRUE(session->HandleInput(mouse));
     Press(*session, VK_RETURN, '\r');
-    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
-    EXPECT_EQ(session->Answer(), "abc");
+    EXPECT_EQ(session->WaitAnswer(), "abc");
     EXPECT_EQ(console_->ShownCursorY(), 1);
     EXPECT_EQ(console_->ShownCursorX(), 0);
     INPUT_RECORD after = Char('z');
@@ -91,8 +86,7 @@ TEST_F(PromptTest, PasswordIsNeverShown) {
     Press(*session, VK_BACK, 8);
     EXPECT_EQ(Row(0), "Name:");
     Press(*session, VK_RETURN, '\r');
-    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
-    EXPECT_EQ(session->Answer(), "secre");
+    EXPECT_EQ(session->WaitAnswer(), "secre");
 }
 
 TEST_F(PromptTest, HistoryIsBrowsedOnACopy) {
@@ -114,8 +108,7 @@ TEST_F(PromptTest, HistoryIsBrowsedOnACopy) {
         EXPECT_EQ(Row(0), row) << vk;
     }
     Press(*session, VK_RETURN, '\r');
-    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
-    EXPECT_EQ(session->Answer(), "b");
+    EXPECT_EQ(session->WaitAnswer(), "b");
     // The shared history is untouched.
     EXPECT_EQ(history.Count(), 2);
     EXPECT_EQ(history.Current(), "b");
@@ -141,8 +134,7 @@ TEST_F(PromptTest, LongLineStaysOnThePromptRow) {
     for (int i = 0; i < 40; ++i) Press(*session, VK_BACK, 8);
     EXPECT_EQ(Row(0), "Name: " + typed.substr(0, 60));
     Press(*session, VK_RETURN, '\r');
-    ASSERT_TRUE(WaitUntil([&] { return session->Answered(); }));
-    EXPECT_EQ(session->Answer(), typed.substr(0, 60));
+    EXPECT_EQ(session->WaitAnswer(), typed.substr(0, 60));
 }
 
 }  // namespace
