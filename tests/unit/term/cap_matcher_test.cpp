@@ -72,42 +72,41 @@ TEST(CapMatcherTest, Outcomes) {
     TTempFile rich(kRich);
     TCapMatcher m = Build(rich.Path(), "rich");
     TCapMatch out;
-    // "\E[H" could still become "cl" (\E[H\E[J), which comes first.
-    EXPECT_EQ(MatchText(m, "\x1b[H", out), TMatchStatus::Incomplete);
-    ASSERT_EQ(MatchText(m, "\x1b[Hx", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::ho);
-    EXPECT_EQ(out.Consumed, 3);
-    ASSERT_EQ(MatchText(m, "\x1b[H\x1b[J", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::cl);
-    // A number still being read, or a "%." with no byte yet.
-    EXPECT_EQ(MatchText(m, "\x1b[12", out), TMatchStatus::Incomplete);
-    EXPECT_EQ(MatchText(m, "\x1b|", out), TMatchStatus::Incomplete);
-    // A number without digits fails the template but the rest of it is
-    // still compared: with the data ending inside it, that is incomplete.
-    ASSERT_EQ(MatchText(m, "\x1b[?25l", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::None);  // ke, which comes before vi
-    EXPECT_EQ(MatchText(m, "\x1b[?", out), TMatchStatus::Incomplete);
-    // %i makes the numbers one less; the parameters come in order.
-    ASSERT_EQ(MatchText(m, "\x1b[5;10H", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::cm);
-    EXPECT_EQ(out.ParamCount, 2);
-    EXPECT_EQ(out.Params[0], 4);
-    EXPECT_EQ(out.Params[1], 9);
-    // Numbers saturate instead of overflowing.
-    ASSERT_EQ(MatchText(m, "\x1b[99999999999999999999B", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Params[0], TCapMatcher::kMaxNumber);
-    // %. and %+ take bytes as signed values.
-    ASSERT_EQ(MatchText(m, "\x1b|\x90", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Params[0], -112);
-    ASSERT_EQ(MatchText(m, "\x1b=%", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::cv);
-    EXPECT_EQ(out.Params[0], 5);
-    // Templates that consume nothing ("%i") never match; one that starts
-    // with a number ("%d") is tried at every byte.
+    // "\E[H" could still become "cl" (\E[H\E[J), which comes first; then a
+    // number still being read, and a "%." with no byte yet. A number without
+    // digits fails the template but the rest of it is still compared: with
+    // the data ending inside it, that is incomplete.
+    for (const char* data : {"\x1b[H", "\x1b[12", "\x1b|", "\x1b[?"})
+        EXPECT_EQ(MatchText(m, data, out), TMatchStatus::Incomplete) << data;
+    // Templates that consume nothing ("%i") never match.
     EXPECT_EQ(MatchText(m, "x", out), TMatchStatus::NoMatch);
+
+    const struct {
+        const char* data;
+        TCapEffect effect;
+        int consumed;
+        std::vector<int> params;
+    } matched[] = {
+        {"\x1b[Hx", TCapEffect::ho, 3, {}},
+        {"\x1b[H\x1b[J", TCapEffect::cl, 6, {}},
+        {"\x1b[?25l", TCapEffect::None, 6, {25}},   // ke, which comes before vi
+        {"\x1b[5;10H", TCapEffect::cm, 7, {4, 9}},  // %i makes the numbers one less
+        // Numbers saturate instead of overflowing.
+        {"\x1b[99999999999999999999B", TCapEffect::DO, 23, {TCapMatcher::kMaxNumber}},
+        // %. and %+ take bytes as signed values.
+        {"\x1b|\x90", TCapEffect::ch, 3, {-112}},
+        {"\x1b=%", TCapEffect::cv, 3, {5}},
+        // A template that starts with a number ("%d") is tried at every byte.
+        {"42x", TCapEffect::nd, 2, {42}},
+    };
+    for (const auto& row : matched) {
+        SCOPED_TRACE(testing::PrintToString(std::string(row.data)));
+        ASSERT_EQ(MatchText(m, row.data, out), TMatchStatus::Matched);
+        EXPECT_EQ(out.Effect, row.effect);
+        EXPECT_EQ(out.Consumed, row.consumed);
+        EXPECT_EQ(std::vector<int>(out.Params, out.Params + out.ParamCount), row.params);
+    }
     EXPECT_FALSE(m.IsPlain('7'));
-    ASSERT_EQ(MatchText(m, "42x", out), TMatchStatus::Matched);
-    EXPECT_EQ(out.Effect, TCapEffect::nd);
     EXPECT_FALSE(m.IsPlain('x'));
 }
 
