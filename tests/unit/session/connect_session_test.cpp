@@ -32,7 +32,7 @@ class ConnectSessionTest : public SessionTest {
     std::unique_ptr<TConnectSession> session_;
 };
 
-TEST_F(ConnectSessionTest, AsksRunsTheChildAndAsksAgain) {
+TEST_F(ConnectSessionTest, AsksRunsTheChildAndAsksAgainAfterItEndsOrFails) {
     TFakeServer server;
     const std::string prompt = "[" + std::to_string(Begin()) + "] Connect to: ";
     EXPECT_EQ(Row(0) + " ", prompt);
@@ -66,15 +66,13 @@ TEST_F(ConnectSessionTest, AsksRunsTheChildAndAsksAgain) {
     const int childRow = 2;  // the row the child's output began on
     EXPECT_EQ(Row(childRow), "child output");
     EXPECT_EQ(Row(childRow + 3) + " ", prompt);
-}
 
-TEST_F(ConnectSessionTest, AChildErrorIsClosedWithEnter) {
-    Begin();
+    // A child's error report is closed with ENTER, and the prompt returns.
     Type(LoopbackAddress(UnusedPort()));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
     ASSERT_TRUE(WaitForText("Press Enter to close..."));
     EXPECT_TRUE(Give(Key(VK_RETURN, '\r')));
-    ASSERT_TRUE(WaitUntil([&] { return session_->IsPromptActive(); }));
+    ASSERT_TRUE(WaitForPrompt());
     EXPECT_EQ(session_->GetName(), "none");
 }
 

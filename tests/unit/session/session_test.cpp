@@ -78,7 +78,7 @@ TEST_F(TelnetSessionTest, HostOutputIsShownAndKeysAreSentWithEnterAsCrLfOrBinary
     EXPECT_EQ(ReadBytes(peer_, 2), "\r\n");
 }
 
-TEST_F(TelnetSessionTest, CloseQuestionPausesOutputAndNoResumesIt) {
+TEST_F(TelnetSessionTest, CloseQuestionPausesOutputNoResumesYesEnds) {
     Open();
     SendBytes(peer_, "before\r\n");
     ASSERT_TRUE(WaitForText("before"));
@@ -97,10 +97,8 @@ TEST_F(TelnetSessionTest, CloseQuestionPausesOutputAndNoResumesIt) {
     EXPECT_EQ(ScreenText().find("Are you sure"), std::string::npos);
     EXPECT_EQ(session_->GetState(), kSessionNormal);
     EXPECT_FALSE(session_->Finished());
-}
 
-TEST_F(TelnetSessionTest, YesEndsASessionBlockedInRead) {
-    Open();
+    // Y ends the session, blocked in its read.
     EXPECT_TRUE(Give(kAltX));
     EXPECT_TRUE(Give(Char('y')));
     EXPECT_TRUE(WaitFinished());
