@@ -133,13 +133,10 @@ TEST_F(TelnetSessionTest, ConnectionErrorIsReportedUntilEnter) {
 }
 
 TEST_F(TelnetSessionTest, FullLogHoldsEveryReceivedByte) {
-    char name[] = "/tmp/quenlor-session-log-XXXXXX";
-    const int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    std::remove(name);  // the session creates it
-    DefineTestHost("logged", "ADDRESS=" + LoopbackAddress(server_.Port()) +
-                                 "\nLOG_FILE=full:" + std::string(name));
+    const std::string name = ::testing::TempDir() + "quenlor-log-" + std::to_string(getpid());
+    std::remove(name.c_str());  // the session creates it
+    DefineTestHost("logged",
+                   "ADDRESS=" + LoopbackAddress(server_.Port()) + "\nLOG_FILE=full:" + name);
     Open("logged");
     // Every byte value but the telnet command byte, and escape sequences.
     std::string sent;
@@ -153,7 +150,7 @@ TEST_F(TelnetSessionTest, FullLogHoldsEveryReceivedByte) {
     std::ifstream log(name, std::ios::binary);
     const std::string logged((std::istreambuf_iterator<char>(log)), {});
     EXPECT_EQ(logged, sent + "\xff" + "end\r\n");
-    std::remove(name);
+    std::remove(name.c_str());
 }
 
 TEST_F(PendingSessionTest, KeysTypedWhileConnectingAreSentAfterTheLogin) {
