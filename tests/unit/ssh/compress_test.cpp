@@ -7,8 +7,6 @@
 #include "ssh/packet.h"
 #include "ssh_test_support.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
 
 namespace {
 
@@ -105,9 +103,10 @@ TEST_F(CompressSetupTest, LevelIsCheckedAfterItIsLogged) {
     log_set_level(SYSLOG_LEVEL_DEBUG);
     PacketContext context{};
     for (int level : {0, 10}) {
-        CaptureStderr();
-        std::string message = FatalMessage([&] { buffer_compress_init(&context, level); });
-        EXPECT_EQ(GetCapturedStderr(),
+        std::string message;
+        EXPECT_EQ(StderrOf([&] {
+                      message = FatalMessage([&] { buffer_compress_init(&context, level); });
+                  }),
                   "debug: Enabling compression at level " + std::to_string(level) + ".\r\n");
         EXPECT_EQ(message, "Bad compression level " + std::to_string(level) + ".");
     }
@@ -129,9 +128,7 @@ TEST_F(CompressSetupTest, StatisticsWithoutTrafficReportFactorZero) {
     log_set_level(SYSLOG_LEVEL_DEBUG);
     PacketContext context{};
     buffer_compress_init(&context, 1);
-    CaptureStderr();
-    buffer_compress_uninit(&context);
-    EXPECT_EQ(GetCapturedStderr(),
+    EXPECT_EQ(StderrOf([&] { buffer_compress_uninit(&context); }),
               "debug: compress outgoing: raw data 0, compressed 0, factor 0.00\r\n"
               "debug: compress incoming: raw data 0, compressed 0, factor 0.00\r\n");
 }

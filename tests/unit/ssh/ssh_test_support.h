@@ -58,6 +58,18 @@ inline std::string FatalMessage(const std::function<void()>& body) {
     return "";
 }
 
+// What `body` writes to standard error, where the log goes.
+inline std::string StderrOf(const std::function<void()>& body) {
+    testing::internal::CaptureStderr();
+    try {
+        body();
+    } catch (...) {
+        testing::internal::GetCapturedStderr();
+        throw;
+    }
+    return testing::internal::GetCapturedStderr();
+}
+
 inline std::string Hex(const unsigned char* bytes, size_t n) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;

@@ -72,9 +72,7 @@ class Rsa1KeyFileTest : public Ssh1Test {
     // The debug lines written while `body` runs.
     std::string DebugOutput(const std::function<void()>& body) {
         log_set_level(SYSLOG_LEVEL_DEBUG);
-        testing::internal::CaptureStderr();
-        body();
-        std::string out = testing::internal::GetCapturedStderr();
+        std::string out = StderrOf(body);
         log_set_level(SYSLOG_LEVEL_INFO);
         return out;
     }

@@ -82,16 +82,6 @@ inline std::string Md5(const std::string& data) {
     return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-inline std::string PlainHex(const unsigned char* bytes, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < n; i++) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 15];
-    }
-    return text;
-}
-
 // SSH-1 multiple-precision integer: 16-bit bit count, then the magnitude.
 inline std::string Mpint1(const BIGNUM* number) {
     int bits = BN_num_bits(number);

@@ -35,18 +35,6 @@ struct Conversation {
 
 class KeyExchangeTest : public Ssh1Test {
   protected:
-    // The INFO lines written while `body` runs.
-    std::string LogOutput(const std::function<void()>& body) {
-        testing::internal::CaptureStderr();
-        try {
-            body();
-        } catch (...) {
-            testing::internal::GetCapturedStderr();
-            throw;
-        }
-        return testing::internal::GetCapturedStderr();
-    }
-
     Conversation conversation{false};
     ScriptedServer& server = conversation.server;
     Ssh1Wire& wire = conversation.wire;
@@ -100,7 +88,7 @@ TEST_F(KeyExchangeTest, KeysWithoutTheReservedDifferenceAreRefused) {
 TEST_F(KeyExchangeTest, AnnouncedSizesThatLieAreOnlyReported) {
     server.announced_server_bits = 1024;
     server.announced_host_bits = 768;
-    std::string out = LogOutput([&] { ssh1_key_exchange(&wire.client); });
+    std::string out = StderrOf([&] { ssh1_key_exchange(&wire.client); });
     EXPECT_EQ(out,
               "Warning: Server lies about size of server public key: actual size is 768 bits vs. "
               "announced 1024.\r\n"
@@ -115,7 +103,7 @@ TEST_F(KeyExchangeTest, APublicKeyMessageWithAnExtraByteIsAnIntegrityError) {
     server.public_key_tail = "x";
     std::string message;
     std::string out =
-        LogOutput([&] { message = FatalMessage([&] { ssh1_key_exchange(&wire.client); }); });
+        StderrOf([&] { message = FatalMessage([&] { ssh1_key_exchange(&wire.client); }); });
     EXPECT_EQ(message, "Packet integrity error. (2)");
     // 8 + 4 * 5 + the four numbers (2 + 96, 2 + 3, 2 + 128, 2 + 3) = 266.
     EXPECT_EQ(out.rfind("Packet integrity error (267 != 266) at ", 0), 0u) << out;
@@ -147,16 +135,16 @@ TEST(SessionIdTest, IsMd5OfHostModulusServerModulusAndCookie) {
     const unsigned char cookie[8] = {0, 1, 2, 3, 4, 5, 6, 7};
     unsigned char id[16];
     ssh1_session_id(id, cookie, host.get(), server_n.get());
-    EXPECT_EQ(PlainHex(id, 16), "0702f2bb8571f9b01bbae73378c51536");
+    EXPECT_EQ(Hex(id, 16), "07 02 f2 bb 85 71 f9 b0 1b ba e7 33 78 c5 15 36");
 
     // Leading zero bytes are not part of a modulus's bytes.
     BnHandle with_zero = BnFromHex("0000010203");
     unsigned char again[16];
     ssh1_session_id(again, cookie, host.get(), with_zero.get());
-    EXPECT_EQ(PlainHex(again, 16), PlainHex(id, 16));
+    EXPECT_EQ(Hex(again, 16), Hex(id, 16));
     // The order of the two moduli matters.
     ssh1_session_id(again, cookie, server_n.get(), host.get());
-    EXPECT_NE(PlainHex(again, 16), PlainHex(id, 16));
+    EXPECT_NE(Hex(again, 16), Hex(id, 16));
 }
 
 class UserAuthTest : public KeyExchangeTest {
