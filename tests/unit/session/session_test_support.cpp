@@ -1,6 +1,8 @@
 #include "session_test_support.h"
 
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <sstream>
 #include <thread>
 
@@ -50,25 +52,16 @@ void SessionTest::TearDown() {
 
 INPUT_RECORD SessionTest::Char(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
-    std::uint16_t vk = 0;
-    std::uint32_t state = 0;
-    if (c >= 'a' && c <= 'z') {
-        vk = static_cast<std::uint16_t>(c - 'a' + 'A');
-    } else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ') {
-        vk = u;
-        if (c >= 'A' && c <= 'Z') state = SHIFT_PRESSED;
-    } else if (c == '.') {
-        vk = VK_OEM_PERIOD;
-    } else if (c == ':') {
-        vk = VK_OEM_1;
-        state = SHIFT_PRESSED;
-    } else if (c == '-' || c == '_') {
-        vk = VK_OEM_MINUS;
-        if (c == '_') state = SHIFT_PRESSED;
-    } else if (c == '/') {
-        vk = VK_OEM_2;
+    if (std::isalnum(u) || c == ' ') {
+        return MakeKeyEvent(true, static_cast<std::uint16_t>(std::toupper(u)), u,
+                            std::isupper(u) ? SHIFT_PRESSED : 0);
     }
-    return MakeKeyEvent(true, vk, u, state);
+    // The punctuation keys the tests type.
+    const char kPunct[] = ".:-_/";
+    const std::uint16_t kKeys[] = {VK_OEM_PERIOD, VK_OEM_1, VK_OEM_MINUS, VK_OEM_MINUS, VK_OEM_2};
+    const char* p = std::strchr(kPunct, c);
+    if (c == 0 || p == nullptr) return MakeKeyEvent(true, 0, u, 0);
+    return MakeKeyEvent(true, kKeys[p - kPunct], u, c == ':' || c == '_' ? SHIFT_PRESSED : 0);
 }
 
 int SessionTest::NewScreen() {
