@@ -350,13 +350,8 @@ TEST_F(Ssh1ConnectionTest, ARefusedPseudoTerminalEndsTheLogin) {
     shell_.answer_pty = SSH_SMSG_FAILURE;
     StartServer();
     Connect();
-    try {
-        connection_->Login();
-        ADD_FAILURE() << "no exception";
-    } catch (const TException& e) {
-        EXPECT_EQ(e.Message(),
-                  "TSSH1Connection::Login. Unable to request pseudo-terminal. Packet type = 15.");
-    }
+    EXPECT_EQ(FatalMessage([&] { connection_->Login(); }),
+              "TSSH1Connection::Login. Unable to request pseudo-terminal. Packet type = 15.");
 }
 
 TEST_F(Ssh1ConnectionTest, AServerOfVersion199IsSpokenToInProtocol1) {

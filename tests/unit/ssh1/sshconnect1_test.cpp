@@ -248,15 +248,15 @@ TEST_F(UserAuthTest, RsaRefusalsEndInPermissionDenied) {
               "Permission denied.");
     EXPECT_EQ(no_file.server.rsa_modulus, "");
     EXPECT_EQ(no_file.wire.UnreadTypes(), "");
-}
 
-TEST_F(UserAuthTest, AWrongResponseIsRefused) {
-    server.user_key = SharedRsa(1024);
-    SetKeyFile(SharedRsa(1024));
-    server.session_id = "another session!";  // the client hashes its own id
-    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&wire.client, "quenlor", kSsh1MethodRsa); }),
+    // A wrong response: the client hashes its own session id.
+    Conversation wrong(true);
+    wrong.server.user_key = SharedRsa(768);  // the key in the file this time
+    wrong.server.session_id = "another session!";
+    wrong.wire.client.keyfile = xstrdup(key_path_.c_str());
+    EXPECT_EQ(FatalMessage([&] { ssh_userauth(&wrong.wire.client, "quenlor", kSsh1MethodRsa); }),
               "Permission denied.");
-    EXPECT_EQ(server.response.size(), 16u);
+    EXPECT_EQ(wrong.server.response.size(), 16u);
 }
 
 TEST_F(UserAuthTest, RsaProtocolErrors) {
