@@ -75,16 +75,6 @@ struct ScriptedServer {
         session_id = Md5(BnBytes(hn) + BnBytes(sn) + cookie);
     }
 
-    static std::string Decrypt(RSA* key, const std::string& bytes) {
-        std::string out(static_cast<size_t>(RSA_size(key)), '\0');
-        int n = RSA_private_decrypt(
-            static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data()),
-            reinterpret_cast<unsigned char*>(out.data()), key, RSA_PKCS1_PADDING);
-        EXPECT_GT(n, 0);
-        out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return out;
-    }
-
     void Handle(ServerEnd& wire, int type) {
         PacketContext* s = wire.Server();
         switch (type) {
@@ -98,7 +88,8 @@ struct ScriptedServer {
                 bool server_smaller = BN_cmp(RSA_get0_n(server_key), RSA_get0_n(host_key)) < 0;
                 RSA* outer = server_smaller ? host_key : server_key;
                 RSA* inner = server_smaller ? server_key : host_key;
-                std::string bytes = Decrypt(inner, Decrypt(outer, BnBytes(k.get())));
+                std::string bytes =
+                    LibraryRsaDecrypt(inner, LibraryRsaDecrypt(outer, BnBytes(k.get())));
                 bytes.insert(0, 32 - std::min<size_t>(32, bytes.size()), '\0');
                 for (int i = 0; i < 16; i++) bytes[i] ^= session_id[i];
                 session_key = bytes;
@@ -132,12 +123,7 @@ struct ScriptedServer {
                 } else if (user_key == nullptr || BN_cmp(n.get(), RSA_get0_n(user_key)) != 0) {
                     wire.Send(SSH_SMSG_FAILURE);
                 } else {
-                    std::string encrypted(static_cast<size_t>(RSA_size(user_key)), '\0');
-                    RSA_public_encrypt(static_cast<int>(challenge.size()),
-                                       reinterpret_cast<const unsigned char*>(challenge.data()),
-                                       reinterpret_cast<unsigned char*>(encrypted.data()),
-                                       const_cast<RSA*>(user_key), RSA_PKCS1_PADDING);
-                    BnHandle number = BnFromBytes(encrypted);
+                    BnHandle number = BnFromBytes(LibraryRsaEncrypt(user_key, challenge));
                     wire.Send(SSH_SMSG_AUTH_RSA_CHALLENGE, Mpint1(number.get()) + challenge_tail);
                     // The answer pads the challenge to 32 bytes on the left.
                     std::string padded = challenge;

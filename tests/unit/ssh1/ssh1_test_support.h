@@ -68,6 +68,25 @@ inline RSA* SharedRsa(int bits) {
     return key.get();
 }
 
+// libcrypto's PKCS #1 v1.5 operations, as byte strings.
+inline std::string LibraryRsaEncrypt(const RSA* key, const std::string& message) {
+    std::string out(static_cast<size_t>(RSA_size(key)), '\0');
+    int n = RSA_public_encrypt(
+        static_cast<int>(message.size()), reinterpret_cast<const unsigned char*>(message.data()),
+        reinterpret_cast<unsigned char*>(out.data()), const_cast<RSA*>(key), RSA_PKCS1_PADDING);
+    EXPECT_EQ(n, RSA_size(key));
+    return out;
+}
+inline std::string LibraryRsaDecrypt(RSA* key, const std::string& bytes) {
+    std::string out(static_cast<size_t>(RSA_size(key)), '\0');
+    int n = RSA_private_decrypt(
+        static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data()),
+        reinterpret_cast<unsigned char*>(out.data()), key, RSA_PKCS1_PADDING);
+    EXPECT_GT(n, 0);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
 // A public-only copy of `rsa`.
 inline RsaHandle PublicCopy(const RSA* rsa) {
     RsaHandle copy(RSA_new());
