@@ -218,13 +218,12 @@ TEST(LoadConfig, SampleConfiguration) {
     EXPECT_FALSE(shell2.GetKeyFile().empty());
     EXPECT_EQ(shell2.GetUser(), shell.GetUser());
 
-    const THostConfig& replay = config->GetHost(config->FindHost("replay"));
-    EXPECT_EQ(replay.GetProtocol(), kProtocolFile);
-    EXPECT_FALSE(replay.GetHistorable());
-
-    const THostConfig& demo = config->GetHost(config->FindHost("demo"));
-    EXPECT_EQ(demo.GetProtocol(), kProtocolFile);
-    EXPECT_FALSE(demo.GetHistorable());
+    for (const char* name : {"replay", "demo"}) {
+        const int index = config->FindHost(name);
+        ASSERT_GT(index, 0) << name;
+        EXPECT_EQ(config->GetHost(index).GetProtocol(), kProtocolFile) << name;
+        EXPECT_FALSE(config->GetHost(index).GetHistorable()) << name;
+    }
 
     // Every defined host but the two replays is offered at the connect prompt.
     EXPECT_EQ(config->GetHistory().Count(), config->GetHostCount() - 3);

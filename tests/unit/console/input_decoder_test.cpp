@@ -98,25 +98,20 @@ TEST(InputDecoder, EscapePrefixAndLoneEscape) {
 TEST(InputDecoder, SplitReads) {
     TInputDecoder decoder;
     const std::string bytes = "\x1b[1;5A\xd0\xb6";
-    // Every prefix of the sequence waits for more; nothing comes out early.
-    for (std::size_t i = 0; i + 1 < 6; ++i) {
+    // Fed a byte at a time, every prefix waits for more; nothing comes out
+    // before the sequence (byte 5) or the character (byte 7) is complete.
+    std::vector<INPUT_RECORD> events;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         decoder.Feed(&bytes[i], 1);
-        EXPECT_FALSE(decoder.HasEvent()) << i;
-        EXPECT_TRUE(decoder.Incomplete()) << i;
+        const bool complete = i == 5 || i == 7;
+        EXPECT_EQ(decoder.HasEvent(), complete) << i;
+        EXPECT_EQ(decoder.Incomplete(), !complete) << i;
+        while (decoder.HasEvent()) events.push_back(decoder.PopEvent());
     }
-    decoder.Feed(&bytes[5], 1);
-    ASSERT_TRUE(decoder.HasEvent());
-    INPUT_RECORD r = decoder.PopEvent();
-    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, VK_UP);
-    EXPECT_EQ(r.Event.KeyEvent.dwControlKeyState, C);
-    decoder.Feed(&bytes[6], 1);
-    EXPECT_FALSE(decoder.HasEvent());
-    EXPECT_TRUE(decoder.Incomplete());
-    decoder.Feed(&bytes[7], 1);
-    ASSERT_TRUE(decoder.HasEvent());
-    r = decoder.PopEvent();
-    EXPECT_EQ(KeyChar(r), 0xA6);  // ж
-    EXPECT_FALSE(decoder.Incomplete());
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+    EXPECT_EQ(events[0].Event.KeyEvent.dwControlKeyState, C);
+    EXPECT_EQ(KeyChar(events[1]), 0xA6);  // ж
 }
 
 TEST(InputDecoder, Utf8CyrillicToCp866) {
