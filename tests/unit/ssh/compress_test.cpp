@@ -7,7 +7,6 @@
 #include "ssh/packet.h"
 #include "ssh_test_support.h"
 
-
 namespace {
 
 std::string Text(const Buffer* buffer) {
