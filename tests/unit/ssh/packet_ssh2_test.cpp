@@ -191,16 +191,14 @@ TEST_F(PacketSsh2Test, FlippedMacByteIsFatal) {
 
 TEST_F(PacketSsh2Test, BadLengthsAreFatal) {
     server_.Receive(BigEndian(4) + "\x01\x02\x03\x04");
-    CaptureStderr();
-    std::string message = FatalMessage([&] { Poll(server_); });
-    EXPECT_EQ(GetCapturedStderr(), " 00 00 00 04 01 02 03 04\n");
+    std::string message;
+    EXPECT_EQ(StderrOf([&] { message = FatalMessage([&] { Poll(server_); }); }),
+              " 00 00 00 04 01 02 03 04\n");
     EXPECT_EQ(message, "Bad packet length 4.");
 
     Endpoint big(true);
     big.Receive(BigEndian(262145) + std::string(4, '\0'));
-    CaptureStderr();
-    EXPECT_EQ(FatalMessage([&] { Poll(big); }), "Bad packet length 262145.");
-    GetCapturedStderr();
+    StderrOf([&] { EXPECT_EQ(FatalMessage([&] { Poll(big); }), "Bad packet length 262145."); });
 
     Endpoint odd(true);
     odd.Receive(BigEndian(13) + std::string(4, '\0'));
