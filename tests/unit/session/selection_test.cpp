@@ -100,7 +100,9 @@ TEST_F(SelectionTest, ViewerPagesBackThroughScrolledLines) {
     for (const auto& [vk, top] : steps) {
         EXPECT_TRUE(Give(Key(vk)));
         EXPECT_EQ(Row(0), top) << vk;
-        if (vk == VK_PRIOR) EXPECT_EQ(Row(24), "line 176");
+        if (vk == VK_PRIOR) {
+            EXPECT_EQ(Row(24), "line 176");
+        }
     }
 
     // While open: typing sends nothing, and host output waits.
