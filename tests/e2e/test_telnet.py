@@ -17,8 +17,13 @@ class TelnetSessionTest(unittest.TestCase):
             s.login()
             self.assertEqual(s.term.title(), "Quenlor - (1): peer")
             s.command("echo hello-$((6*7))", "hello-42")
-            # One ENTER is one line end: no empty command runs after it.
-            self.assertEqual(s.term.screen().count(PROMPT), 2)
+            s.wait_prompt()
+            # One ENTER is one line end: no empty command runs after it. The
+            # output of a second command orders the check after any prompt the
+            # first ENTER could have caused.
+            s.command("echo marker-$((6*7))", "marker-42")
+            s.wait_prompt()
+            self.assertEqual(s.term.screen().count(PROMPT), 3)
             s.command("cat koi8r.txt", KOI8R_LINE)
             s.wait_prompt()
             # The remote end closes: the session and its screen go.
