@@ -22,8 +22,6 @@ class TSimpleThread {
     // Starts the thread (once). The main loop polls ThreadEndFd and then
     // asks Finished.
     void Start();
-    // The thread handle.
-    TThread& GetThread() { return Thread; }
     // Waits for the thread to end. On a thread that is itself cancelled the
     // wait unwinds at once.
     void WaitFor();

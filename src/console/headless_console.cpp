@@ -47,7 +47,6 @@ void THeadlessConsole::Draw(const ScreenRecord& s, bool whole) {
 void THeadlessConsole::Refresh() {
     std::lock_guard guard(OutputLock());
     ScreenRecord& s = Screens[ActiveScreen];
-    ++refreshes_;
     if (!s.InUse || s.Width <= 0) return;
     ComposeScreen(s);
     Draw(s, true);
@@ -155,11 +154,6 @@ int THeadlessConsole::ShownCursorX() const {
 int THeadlessConsole::ShownCursorY() const {
     std::lock_guard guard(OutputLock());
     return cursor_y_;
-}
-
-int THeadlessConsole::RefreshCount() const {
-    std::lock_guard guard(OutputLock());
-    return refreshes_;
 }
 
 int THeadlessConsole::LastUpdateCells() const {

@@ -40,7 +40,6 @@ class THeadlessConsole : public TConsole {
     TCell ShownCell(int x, int y) const;
     int ShownCursorX() const;
     int ShownCursorY() const;
-    int RefreshCount() const;
     // Cells written by the last EndUpdate (0 when nothing changed).
     int LastUpdateCells() const;
     // Bytes the program wrote to the terminal (bells, title ...).
@@ -55,7 +54,6 @@ class THeadlessConsole : public TConsole {
     std::vector<TCell> shown_;
     int cursor_x_ = 0;
     int cursor_y_ = 0;
-    int refreshes_ = 0;
     int last_update_cells_ = 0;
     std::string terminal_bytes_;
 

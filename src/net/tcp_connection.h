@@ -39,8 +39,6 @@ class TTCPConnection : public TConnection {
     // Sends every byte, however many calls the kernel needs to take them.
     void InternalPutBuffer(const char* buffer, unsigned length);
 
-    int GetSocket() const { return Socket; }
-
   protected:
     // Primitives for protocol layers that report socket errors in words of
     // their own. `length` must be at least 1.

@@ -21,7 +21,6 @@ const GlyphEntry kGlyphs[] = {
 }  // namespace
 
 TAcsTable::TAcsTable() {
-    for (Entry& e : Entries) e = Entry{0, 0, 0};
     for (int b = 0; b < 256; ++b) Map[b] = static_cast<unsigned char>(b);
 }
 
@@ -34,12 +33,16 @@ unsigned char TAcsTable::Glyph(unsigned char vt100) {
 
 void TAcsTable::Fill(const std::string& ac) {
     *this = TAcsTable();
-    for (size_t i = 0; i + 1 < ac.size() && Count < kMaxEntries; i += 2) {
+    bool taken[256] = {};
+    int count = 0;
+    for (size_t i = 0; i + 1 < ac.size() && count < kMaxEntries; i += 2) {
         unsigned char glyph = Glyph(static_cast<unsigned char>(ac[i]));
         if (glyph == 0) continue;
+        ++count;
+        // The first pair for a byte wins, as a search of the pairs in order would.
         unsigned char sent = static_cast<unsigned char>(ac[i + 1]);
-        Entries[Count++] = Entry{0, sent, glyph};
+        if (taken[sent]) continue;
+        taken[sent] = true;
+        Map[sent] = glyph;
     }
-    // The first entry for a byte wins, as a search of the table in order would.
-    for (int i = Count - 1; i >= 0; --i) Map[Entries[i].Char] = Entries[i].Replacement;
 }

@@ -11,23 +11,14 @@
 class TAcsTable {
   public:
     static constexpr int kMaxEntries = 32;
-    struct Entry {
-        unsigned char Spare;
-        unsigned char Char;
-        unsigned char Replacement;
-    };
 
     TAcsTable();
     void Fill(const std::string& ac);
-    int GetCount() const { return Count; }
-    const Entry& GetEntry(int i) const { return Entries[i]; }
     unsigned char Translate(unsigned char b) const { return Map[b]; }
 
     // The code page 866 glyph for a VT100 line-drawing character, 0 if none.
     static unsigned char Glyph(unsigned char vt100);
 
   private:
-    Entry Entries[kMaxEntries];
-    int Count = 0;
-    unsigned char Map[256];  // derived from Entries for the per-byte lookup
+    unsigned char Map[256];  // what each received byte shows as
 };

@@ -60,7 +60,6 @@ class TTermcap {
     std::string GetCapability(const std::string& name) const;
     const TStringDictionary& GetCapabilities() const { return Capabilities; }
     const std::vector<TCapRecord>& GetOutputCaps() const { return OutputCaps; }
-    const std::vector<TCapRecord>& GetKeyCaps() const { return KeyCaps; }
     const TKeyList& GetKeyList() const { return KeyList; }
 
     // Value of the first key record with this virtual-key code; null when

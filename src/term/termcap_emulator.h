@@ -34,7 +34,6 @@ class TTermcapEmulator : public TEmulator {
         return Matcher.Match(p, end, match);
     }
     const TTermcap& GetTermcap() const { return Termcap; }
-    const TAcsTable& GetAcsTable() const { return AcsTable; }
     bool GetAltCharset() const { return AltCharset; }
     int GetPendingLength() const { return PendingLength; }
 
