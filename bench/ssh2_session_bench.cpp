@@ -16,7 +16,7 @@
 
 #include "base/exception.h"
 #include "config/host_config.h"
-#include "ssh/ssh2_connection.h"
+#include "ssh/connection/ssh2_connection.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "ssh/cipher.h"
-#include "ssh/packet.h"
-#include "ssh/ssh2.h"
-#include "ssh/xmalloc.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/xmalloc.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "base/exception.h"
-#include "ssh/authfile_rsa1.h"
-#include "ssh/key.h"
-#include "ssh/xmalloc.h"
+#include "ssh/keys/authfile_rsa1.h"
+#include "ssh/keys/key.h"
+#include "ssh/wire/xmalloc.h"
 
 namespace {
 

@@ -34,12 +34,12 @@
 
 #include "base/exception.h"
 #include "config/host_config.h"
-#include "ssh/bufaux.h"
-#include "ssh/cipher.h"
-#include "ssh/packet.h"
-#include "ssh/ssh1.h"
-#include "ssh/ssh1_connection.h"
-#include "ssh/xmalloc.h"
+#include "ssh/connection/ssh1_connection.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/transport/ssh1.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/xmalloc.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 
 #include "base/exception.h"
 #include "platform/sync.h"
-#include "ssh/authfile.h"
-#include "ssh/dsa.h"
-#include "ssh/kex.h"
-#include "ssh/log.h"
-#include "ssh/packet.h"
-#include "ssh/ssh2_channel.h"
-#include "ssh/sshconnect2.h"
-#include "ssh/xmalloc.h"
+#include "ssh/auth/sshconnect2.h"
+#include "ssh/connection/ssh2_channel.h"
+#include "ssh/keys/authfile.h"
+#include "ssh/keys/dsa.h"
+#include "ssh/transport/kex.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/log.h"
+#include "ssh/wire/xmalloc.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "base/exception.h"
-#include "ssh/cipher.h"
-#include "ssh/log.h"
-#include "ssh/packet.h"
-#include "ssh/ssh2.h"
-#include "ssh/xmalloc.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/log.h"
+#include "ssh/wire/xmalloc.h"
 
 namespace {
 

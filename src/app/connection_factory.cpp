@@ -3,8 +3,8 @@
 #include "base/exception.h"
 #include "net/file_connection.h"
 #include "net/telnet_connection.h"
-#include "ssh/ssh1_connection.h"
-#include "ssh/ssh2_connection.h"
+#include "ssh/connection/ssh1_connection.h"
+#include "ssh/connection/ssh2_connection.h"
 
 std::unique_ptr<TConnection> CreateConnection(const THostConfig& host, int screen) {
     switch (host.GetProtocol()) {

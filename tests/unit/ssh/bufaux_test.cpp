@@ -1,11 +1,11 @@
-#include "ssh/bufaux.h"
+#include "ssh/wire/bufaux.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "ssh/xmalloc.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
 using testing::internal::CaptureStderr;

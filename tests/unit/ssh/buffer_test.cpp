@@ -1,11 +1,11 @@
-#include "ssh/buffer.h"
+#include "ssh/wire/buffer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "ssh/xmalloc.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
 class BufferTest : public SshTest {

@@ -1,4 +1,4 @@
-#include "ssh/cipher.h"
+#include "ssh/transport/cipher.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -1,10 +1,10 @@
-#include "ssh/compress.h"
+#include "ssh/transport/compress.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "ssh/packet.h"
+#include "ssh/transport/packet.h"
 #include "ssh_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ssh/crc32.h"
+#include "ssh/wire/crc32.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "ssh/hmac.h"
+#include "ssh/transport/hmac.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ssh/bufaux.h"
-#include "ssh/xmalloc.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
 namespace {

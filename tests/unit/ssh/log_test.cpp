@@ -1,4 +1,4 @@
-#include "ssh/log.h"
+#include "ssh/wire/log.h"
 
 #include <gtest/gtest.h>
 

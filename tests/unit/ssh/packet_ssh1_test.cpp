@@ -4,8 +4,8 @@
 #include <string>
 
 #include "packet_test_support.h"
-#include "ssh/crc32.h"
-#include "ssh/ssh1.h"
+#include "ssh/transport/ssh1.h"
+#include "ssh/wire/crc32.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "packet_test_support.h"
-#include "ssh/ssh2.h"
+#include "ssh/transport/ssh2.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;

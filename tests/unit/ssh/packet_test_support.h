@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "ssh/cipher.h"
-#include "ssh/packet.h"
-#include "ssh/xmalloc.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
 // One end of the wire. The hooks find it through the context's owner field,

@@ -1,4 +1,4 @@
-#include "ssh/random.h"
+#include "ssh/wire/random.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

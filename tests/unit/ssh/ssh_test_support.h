@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/exception.h"
-#include "ssh/log.h"
-#include "ssh/packet.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/log.h"
 
 // The hook the SSH connection installs: raise TException with the text as is.
 inline void RaisingFatalHook(const char* text) {

@@ -8,9 +8,9 @@
 
 #include "base/exception.h"
 #include "packet_test_support.h"
-#include "ssh/log.h"
-#include "ssh/random.h"
-#include "ssh/ssh2.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/log.h"
+#include "ssh/wire/random.h"
 
 TEST(RandomThreads, TwoThreadsDrawWithoutRacing) {
     constexpr int kDraws = 50000;

@@ -1,8 +1,8 @@
 // The protocol-1 key file reader on files written by the test's own writer
 // from libcrypto keys: the three protections, passphrases, and short,
 // truncated or malformed files.
-#include "ssh/authfile_rsa1.h"
-#include "ssh/authfile.h"
+#include "ssh/keys/authfile_rsa1.h"
+#include "ssh/keys/authfile.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "rsa1_key_file.h"
-#include "ssh/key.h"
-#include "ssh/xmalloc.h"
+#include "ssh/keys/key.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh1_test_support.h"
 
 namespace {

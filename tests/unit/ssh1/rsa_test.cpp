@@ -1,6 +1,6 @@
 // PKCS #1 v1.5 encryption and decryption of protocol-1 numbers, checked
 // against libcrypto's own RSA operations on keys it generated.
-#include "ssh/rsa.h"
+#include "ssh/keys/rsa.h"
 
 #include <gtest/gtest.h>
 

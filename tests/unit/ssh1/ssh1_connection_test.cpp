@@ -1,7 +1,7 @@
 // TSSH1Connection over a real loopback socket against the scripted server,
 // which runs in a thread of its own: identification, login, pseudo-terminal,
 // data both ways, window size, exit status, and sends from two threads.
-#include "ssh/ssh1_connection.h"
+#include "ssh/connection/ssh1_connection.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
-#include "ssh/cipher.h"
-#include "ssh/packet.h"
-#include "ssh/ssh1.h"
-#include "ssh/sshconnect1.h"
-#include "ssh/xmalloc.h"
+#include "ssh/auth/sshconnect1.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/transport/ssh1.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh1_test_support.h"
 
 // Reads the client's packets and answers them as an SSH-1 server would.

@@ -18,8 +18,8 @@
 
 #include "../ssh/ssh_test_support.h"
 #include "base/exception.h"
-#include "ssh/log.h"
-#include "ssh/packet.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/log.h"
 
 // The SSH tests' raising fatal hook per test.
 using Ssh1Test = SshTest;

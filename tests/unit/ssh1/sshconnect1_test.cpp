@@ -1,7 +1,7 @@
 // The protocol-1 key exchange and authentication against a scripted server
 // whose arithmetic (session id, session key, challenge answer) is done here
 // with libcrypto, apart from the code under test.
-#include "ssh/sshconnect1.h"
+#include "ssh/auth/sshconnect1.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <string>
 
 #include "rsa1_key_file.h"
-#include "ssh/cipher.h"
-#include "ssh/packet.h"
-#include "ssh/ssh1.h"
-#include "ssh/xmalloc.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/packet.h"
+#include "ssh/transport/ssh1.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh1_scripted_server.h"
 #include "ssh1_test_support.h"
 

@@ -1,10 +1,10 @@
 // The session channel: opening it, the pseudo-terminal request, and the
 // read path with its window rule, channel checks and the answers to what a
 // real server sends unasked.
-#include "ssh/bufaux.h"
-#include "ssh/ssh2.h"
-#include "ssh/ssh2_channel.h"
-#include "ssh/xmalloc.h"
+#include "ssh/connection/ssh2_channel.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {

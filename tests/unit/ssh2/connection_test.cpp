@@ -8,10 +8,10 @@
 
 #include "../net/fake_peer.h"
 #include "config/host_config.h"
-#include "ssh/compat.h"
-#include "ssh/ssh2.h"
-#include "ssh/ssh2_connection.h"
-#include "ssh/xmalloc.h"
+#include "ssh/connection/ssh2_connection.h"
+#include "ssh/transport/compat.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {

@@ -3,12 +3,12 @@
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 
-#include "ssh/authfile.h"
-#include "ssh/bufaux.h"
-#include "ssh/compat.h"
-#include "ssh/dsa.h"
-#include "ssh/scoped.h"
-#include "ssh/xmalloc.h"
+#include "ssh/keys/authfile.h"
+#include "ssh/keys/dsa.h"
+#include "ssh/transport/compat.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/scoped.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {

@@ -5,14 +5,14 @@
 
 #include <vector>
 
-#include "ssh/bufaux.h"
-#include "ssh/cipher.h"
-#include "ssh/compat.h"
-#include "ssh/dh.h"
-#include "ssh/kex.h"
-#include "ssh/scoped.h"
-#include "ssh/ssh2.h"
-#include "ssh/xmalloc.h"
+#include "ssh/transport/cipher.h"
+#include "ssh/transport/compat.h"
+#include "ssh/transport/dh.h"
+#include "ssh/transport/kex.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/scoped.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {

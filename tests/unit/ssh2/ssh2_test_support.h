@@ -11,12 +11,12 @@
 
 #include "../ssh/ssh_test_support.h"
 #include "base/exception.h"
-#include "ssh/buffer.h"
-#include "ssh/dsa.h"
-#include "ssh/key.h"
-#include "ssh/log.h"
-#include "ssh/packet.h"
-#include "ssh/xmalloc.h"
+#include "ssh/keys/dsa.h"
+#include "ssh/keys/key.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/buffer.h"
+#include "ssh/wire/log.h"
+#include "ssh/wire/xmalloc.h"
 
 // Wire encodings built independently of the code under test (RFC 4251).
 using Bytes = std::string;

@@ -1,14 +1,14 @@
 // SSH-2 user authentication against a scripted server on an in-memory link:
 // the service request, the one password or public-key attempt, the signed
 // data variants of old servers, and every refusal.
-#include "ssh/authfile.h"
-#include "ssh/bufaux.h"
-#include "ssh/compat.h"
-#include "ssh/dsa.h"
-#include "ssh/scoped.h"
-#include "ssh/ssh2.h"
-#include "ssh/sshconnect2.h"
-#include "ssh/xmalloc.h"
+#include "ssh/auth/sshconnect2.h"
+#include "ssh/keys/authfile.h"
+#include "ssh/keys/dsa.h"
+#include "ssh/transport/compat.h"
+#include "ssh/transport/ssh2.h"
+#include "ssh/wire/bufaux.h"
+#include "ssh/wire/scoped.h"
+#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {

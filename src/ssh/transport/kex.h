@@ -1,0 +1,80 @@
+// The one key exchange of an SSH-2 connection (RFC 4253 sections 7 and 8):
+// KEXINIT negotiation, Diffie-Hellman group 1 with SHA-1, the server's DSA
+// host-key signature over the exchange hash, key derivation and the NEWKEYS
+// hand-over to the packet layer. There is no re-keying.
+//
+// Runs in the session thread during login, before anything else is sent on
+// the connection. Everything it keeps lives in the connection's
+// PacketContext: the proposal is built per exchange from the context's
+// options, never in a table shared by concurrent logins. The host key is
+// accepted whenever its signature verifies; it is compared with nothing.
+#pragma once
+
+#include <cstdint>
+
+#include <openssl/bn.h>
+
+#include "ssh/transport/kex_result.h"
+#include "ssh/transport/packet.h"
+#include "ssh/wire/buffer.h"
+
+enum KexProposalIndex {
+    PROPOSAL_KEX_ALGS,
+    PROPOSAL_SERVER_HOST_KEY_ALGS,
+    PROPOSAL_ENC_ALGS_CTOS,
+    PROPOSAL_ENC_ALGS_STOC,
+    PROPOSAL_MAC_ALGS_CTOS,
+    PROPOSAL_MAC_ALGS_STOC,
+    PROPOSAL_COMP_ALGS_CTOS,
+    PROPOSAL_COMP_ALGS_STOC,
+    PROPOSAL_LANG_CTOS,
+    PROPOSAL_LANG_STOC,
+    PROPOSAL_MAX
+};
+
+constexpr const char* KEX_DH1 = "diffie-hellman-group1-sha1";
+constexpr const char* KEX_DEFAULT_ENCRYPT = "3des-cbc,blowfish-cbc,arcfour,cast128-cbc";
+// The third name is this program's own: HMAC over RIPEMD-160, named in the
+// vendor-extension form of RFC 4251 section 6.
+constexpr const char* KEX_MAC_RIPEMD160 = "hmac-ripemd160@quenlor.org";
+constexpr const char* KEX_DEFAULT_MAC = "hmac-sha1,hmac-md5,hmac-ripemd160@quenlor.org";
+
+// Server name lists beyond this count are not looked at by match_first.
+constexpr int kMaxServerNames = 20;
+
+// This side's ten lists for a connection with the options of `context`
+// (cipher list text, requested SSH-1 cipher, compression). The texts are
+// static; the array is the caller's.
+void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOSAL_MAX]);
+
+// Whole exchange; returns once NEWKEYS has been received and sent, with the
+// new keys in force and the session identifier stored in the context.
+void ssh2_key_exchange(PacketContext* context);
+
+// New buffer (caller frees with buffer_free) holding this side's KEXINIT
+// payload after the message number.
+void kex_build_kexinit(Buffer* out, const char* const proposal[PROPOSAL_MAX]);
+// Sends `own`, reads the server's KEXINIT, appends its payload to `server`
+// and fills `server_proposal` with ten new xmalloc texts.
+void kex_send_receive_kexinit(PacketContext* context, const Buffer* own, Buffer* server,
+                              char* server_proposal[PROPOSAL_MAX]);
+// A new xmalloc copy of the first name of `own` that `server` also lists,
+// or null. Only the first kMaxServerNames server names count.
+char* match_first(const char* own, const char* server);
+// New KexResult with the algorithms of both directions; every failure fatal.
+KexResult* kex_choose(const PacketContext* context, const char* const own[PROPOSAL_MAX],
+                      char* const server[PROPOSAL_MAX]);
+
+// SHA-1 exchange hash (RFC 4253 section 8) into `hash` (20 bytes). KEXINIT
+// payloads are given without their message number.
+void kex_exchange_hash(const char* client_version, const char* server_version,
+                       const unsigned char* own_kexinit, uint32_t own_length,
+                       const unsigned char* server_kexinit, uint32_t server_length,
+                       const unsigned char* host_key_blob, uint32_t host_key_length,
+                       const BIGNUM* e, const BIGNUM* f, const BIGNUM* k, unsigned char hash[20]);
+// New xmalloc block of `need` bytes (allocated in whole 20-byte SHA-1
+// blocks) for key letter `letter`. The exchange hash is the session id too.
+unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char hash[20],
+                              const BIGNUM* k);
+// The six keys (letters 'A'..'F') into `kex`, each kex->need bytes.
+void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k);
