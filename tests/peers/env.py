@@ -22,7 +22,9 @@ def load():
     if _cache is None:
         out = subprocess.run(
             ["bash", "-c", 'source "$1" && env -0', "env.sh", ENV_SH],
-            check=True, capture_output=True, env={"PATH": os.environ.get("PATH", "/usr/bin:/bin")},
+            check=True, capture_output=True, env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                 **{k: os.environ[k] for k in ("QUENLOR_PORT_OFFSET", "QUENLOR_PEERS_STATE")
+                    if k in os.environ}},
             timeout=10).stdout
         values = {}
         for item in out.split(b"\0"):

@@ -9,22 +9,26 @@ export QUENLOR_PEERS_DIR
 
 # Keys, configurations, logs and PID files live here; nothing in the work tree is written
 # except tests/peers/ssh2/node_modules (git-ignored).
-export QUENLOR_PEERS_STATE=/tmp/quenlor-peers
+export QUENLOR_PEERS_STATE=${QUENLOR_PEERS_STATE:-/tmp/quenlor-peers}
+
+# QUENLOR_PORT_OFFSET (default 0) shifts every port below, so that several work trees can run
+# their own servers side by side (each with its own QUENLOR_PEERS_STATE).
+_off=${QUENLOR_PORT_OFFSET:-0}
 
 # Ports.
-export QUENLOR_SSHD_PORT=2222        # openssh-server with the legacy SSH-2 algorithms
-export QUENLOR_SSHD_NOKEX_PORT=2223  # the same sshd set-up without diffie-hellman-group1-sha1
-export QUENLOR_SSH2JS_PORT=2224      # npm ssh2 server: blowfish-cbc, cast128-cbc, arcfour, 3des-cbc
+export QUENLOR_SSHD_PORT=$((2222 + _off))        # openssh-server with the legacy SSH-2 algorithms
+export QUENLOR_SSHD_NOKEX_PORT=$((2223 + _off))  # the same sshd set-up without diffie-hellman-group1-sha1
+export QUENLOR_SSH2JS_PORT=$((2224 + _off))      # npm ssh2 server: blowfish-cbc, cast128-cbc, arcfour, 3des-cbc
 # The same server process offering one algorithm only, so that a client whose proposal is
 # fixed still gets it ("3des-cbc" and "hmac-sha1" come first in Quenlor's lists).
-export QUENLOR_SSH2JS_BLOWFISH_PORT=2227  # blowfish-cbc only
-export QUENLOR_SSH2JS_CAST128_PORT=2228   # cast128-cbc only
-export QUENLOR_SSH2JS_ARCFOUR_PORT=2229   # arcfour only
-export QUENLOR_SSH2JS_HMACMD5_PORT=2230   # all four ciphers, hmac-md5 only
-export QUENLOR_SSH1_PORT=2225        # SSH-1 peer offering 3DES and Blowfish
-export QUENLOR_SSH1_NO3DES_PORT=2226 # SSH-1 peer offering Blowfish only
-export QUENLOR_TELNET_PORT=2323      # inetutils-telnetd behind socat
-export QUENLOR_REFUSED_PORT=2399     # nothing listens here: for "connection refused" tests
+export QUENLOR_SSH2JS_BLOWFISH_PORT=$((2227 + _off))  # blowfish-cbc only
+export QUENLOR_SSH2JS_CAST128_PORT=$((2228 + _off))   # cast128-cbc only
+export QUENLOR_SSH2JS_ARCFOUR_PORT=$((2229 + _off))   # arcfour only
+export QUENLOR_SSH2JS_HMACMD5_PORT=$((2230 + _off))   # all four ciphers, hmac-md5 only
+export QUENLOR_SSH1_PORT=$((2225 + _off))        # SSH-1 peer offering 3DES and Blowfish
+export QUENLOR_SSH1_NO3DES_PORT=$((2226 + _off)) # SSH-1 peer offering Blowfish only
+export QUENLOR_TELNET_PORT=$((2323 + _off))      # inetutils-telnetd behind socat
+export QUENLOR_REFUSED_PORT=$((2399 + _off))     # nothing listens here: for "connection refused" tests
 
 # The test account (all servers authenticate this user only).
 export QUENLOR_TEST_USER=quenlor
