@@ -1,6 +1,7 @@
 // One host definition of the configuration file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Values of THostConfig::Protocol; the number is the position of the name in
@@ -89,6 +90,12 @@ class THostConfig {
     void SetTermcapFile(const std::string& value) { TermcapFile = value; }
     const std::string& GetTerminalType() const { return TerminalType; }
     void SetTerminalType(const std::string& value) { TerminalType = value; }
+    // SSH-2 re-keying: after this many bytes in either direction, or this
+    // many seconds, whichever comes first; 0 turns a limit off.
+    uint64_t GetRekeyBytes() const { return RekeyBytes; }
+    void SetRekeyBytes(uint64_t value) { RekeyBytes = value; }
+    int64_t GetRekeySeconds() const { return RekeySeconds; }
+    void SetRekeySeconds(int64_t value) { RekeySeconds = value; }
     // Login user name.
     const std::string& GetUser() const { return User; }
     void SetUser(const std::string& value) { User = value; }
@@ -112,5 +119,7 @@ class THostConfig {
     int OutgoingTable = 1;
     std::string TermcapFile = "termcap";
     std::string TerminalType;
+    uint64_t RekeyBytes = uint64_t{1} << 30;
+    int64_t RekeySeconds = 3600;
     std::string User;
 };

@@ -7,6 +7,7 @@
 #include "config/config_text.h"
 #include "config/decode_address.h"
 #include "config/decode_auth.h"
+#include "config/decode_rekey_limit.h"
 
 int LineNumber = 0;
 
@@ -55,6 +56,7 @@ enum TKey {
     kSshCompression,
     kSshPassword,
     kSshAuth,
+    kRekeyLimit,
     kDefineHost,
     kDefineRecodeTable,
     kKeyCount
@@ -80,6 +82,7 @@ constexpr const char* kKeyNames[kKeyCount] = {
     "SSH_COMPRESSION",
     "SSH_PASSWORD",
     "SSH_AUTH",
+    "REKEY_LIMIT",
     "DEFINE_HOST",
     "DEFINE_RECODE_TABLE",
 };
@@ -224,6 +227,9 @@ void TTelnetConfig::ParseConfigLine(std::istream& file, const std::string& line,
             break;
         case kSshAuth:
             DecodeAuth(value, host);
+            break;
+        case kRekeyLimit:
+            DecodeRekeyLimit(value, host);
             break;
         case kDefineHost:
             DefineHost(file, value);

@@ -3,15 +3,17 @@
 #   sshd        port $QUENLOR_SSHD_PORT: diffie-hellman-group1-sha1, ssh-dss, 3des-cbc,
 #               hmac-sha1/hmac-md5, password and ssh-dss public-key logins;
 #   sshd-nokex  port $QUENLOR_SSHD_NOKEX_PORT: the same, but only modern key exchanges, so a
-#               client that offers group1 alone finds no common key-exchange algorithm.
-# Usage: start-sshd.sh [sshd|sshd-nokex]   (both when no name is given)
+#               client that offers group1 alone finds no common key-exchange algorithm;
+#   sshd-rekey  port $QUENLOR_SSHD_REKEY_PORT: the first set-up with "RekeyLimit 256K", so the
+#               server starts a new key exchange after every 256 KB in either direction.
+# Usage: start-sshd.sh [sshd|sshd-nokex|sshd-rekey]   (all when no name is given)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 source "$QUENLOR_PEERS_DIR/lib.sh"
 
 SSHD=/usr/sbin/sshd   # sshd insists on an absolute path when it re-executes itself
 
-write_config() {  # name port kex-algorithms
+write_config() {  # name port kex-algorithms [extra line]
   cat >"$STATE/$1.conf" <<CONF
 ListenAddress 127.0.0.1
 Port $2
@@ -35,6 +37,7 @@ PermitRootLogin no
 AllowUsers $QUENLOR_TEST_USER
 X11Forwarding no
 LogLevel VERBOSE
+${4:-}
 CONF
   "$SSHD" -t -f "$STATE/$1.conf"
 }
@@ -46,6 +49,9 @@ start_one() {
     sshd-nokex) write_config sshd-nokex "$QUENLOR_SSHD_NOKEX_PORT" \
                   curve25519-sha256,ecdh-sha2-nistp256,diffie-hellman-group14-sha256
           start_peer sshd-nokex "$QUENLOR_SSHD_NOKEX_PORT" "$SSHD" -D -e -f "$STATE/sshd-nokex.conf" ;;
+    sshd-rekey) write_config sshd-rekey "$QUENLOR_SSHD_REKEY_PORT" diffie-hellman-group1-sha1 \
+                  "RekeyLimit 256K"
+          start_peer sshd-rekey "$QUENLOR_SSHD_REKEY_PORT" "$SSHD" -D -e -f "$STATE/sshd-rekey.conf" ;;
     *) echo "start-sshd.sh: unknown server $1" >&2; return 1 ;;
   esac
 }
@@ -53,7 +59,7 @@ start_one() {
 mkdir -p /run/sshd
 chmod 755 /run/sshd
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(sshd sshd-nokex)
+[ ${#names[@]} -gt 0 ] || names=(sshd sshd-nokex sshd-rekey)
 for name in "${names[@]}"; do
   start_one "$name"
 done

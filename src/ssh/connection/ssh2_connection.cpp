@@ -10,14 +10,20 @@ TSSH2Connection::TSSH2Connection(const THostConfig* host, int screen)
     : TSSHConnection(host, screen) {
     ProtocolMajor = 2;
     ProtocolMinor = 1;
-    Channel.window_size = kChannelWindowSize;
-    Channel.consumed = 0;
 }
 
 int TSSH2Connection::GetBuffer(char* buffer, unsigned length, bool raw) {
     if (raw) return InternalGetBuffer(buffer, length);
     bool closed = false;
-    const int count = ssh2_channel_read(&Context, &Channel, &SendLock, buffer, length, &closed);
+    int count = 0;
+    try {
+        count = ssh2_channel_read(&Context, &Channel, &SendLock, buffer, length, &closed);
+    } catch (...) {
+        // Whatever ends the reader ends the channel: a writer waiting for
+        // the window or a key exchange must not wait on.
+        Channel.gate.Close();
+        throw;
+    }
     if (closed) SetState(kStateClosed);
     return count;
 }
@@ -38,7 +44,10 @@ void TSSH2Connection::Login() {
     ExchangeVersions();
     CopyHostSettings();
 
+    Channel.rekey.byte_limit = Host->GetRekeyBytes();
+    Channel.rekey.second_limit = Host->GetRekeySeconds();
     ssh2_key_exchange(&Context);
+    Channel.rekey.keys_since = std::chrono::steady_clock::now();
 
     switch (Host->GetAuthType()) {
         case kAuthPassword:

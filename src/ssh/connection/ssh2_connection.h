@@ -17,7 +17,8 @@ class TSSH2Connection : public TSSHConnection {
     void Login() override;
     // Protocol 2 sends no window-change request here.
     void SetWindowSize(int columns, int rows) override;
+    Ssh2Channel* GetChannel() { return &Channel; }
 
   private:
-    Ssh2Channel Channel{};
+    Ssh2Channel Channel;
 };

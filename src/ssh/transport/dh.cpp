@@ -150,15 +150,16 @@ void ssh2_dh_exchange(PacketContext* context, KexResult* kex_in, const Buffer* o
         fatal("dsa_verify failed for server_host_key");
     host_key.reset();
 
-    kex_derive_all(kex.get(), hash, shared.get());
+    // The first exchange's hash is the session id for good (RFC 4253
+    // section 7.2); a re-key derives its keys with it.
+    const bool first = context->session_id2 == nullptr;
+    kex_derive_all(kex.get(), hash, shared.get(), first ? nullptr : context->session_id2);
     packet_set_kex(context, kex.release());
 
-    if (context->session_id2 != nullptr) {
-        OPENSSL_cleanse(context->session_id2, context->session_id2_len);
-        xfree(context->session_id2);
+    if (first) {
+        context->session_id2 = static_cast<unsigned char*>(xmalloc(sizeof hash));
+        std::memcpy(context->session_id2, hash, sizeof hash);
+        context->session_id2_len = sizeof hash;
     }
-    context->session_id2 = static_cast<unsigned char*>(xmalloc(sizeof hash));
-    std::memcpy(context->session_id2, hash, sizeof hash);
-    context->session_id2_len = sizeof hash;
     OPENSSL_cleanse(hash, sizeof hash);
 }

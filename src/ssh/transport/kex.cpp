@@ -143,15 +143,23 @@ void kex_build_kexinit(Buffer* out, const char* const proposal[PROPOSAL_MAX]) {
 
 void kex_send_receive_kexinit(PacketContext* context, const Buffer* own, Buffer* server,
                               char* server_proposal[PROPOSAL_MAX]) {
+    kex_send_kexinit(context, own);
+    debug("wait KEXINIT");
+    packet_read_expect(context, nullptr, SSH2_MSG_KEXINIT);
+    kex_parse_kexinit(context, server, server_proposal);
+}
+
+void kex_send_kexinit(PacketContext* context, const Buffer* own) {
     debug("send KEXINIT");
     packet_start(context, SSH2_MSG_KEXINIT);
     packet_put_raw(context, buffer_ptr(own), buffer_len(own));
     packet_send(context);
     packet_write_wait(context);
     debug("done");
+}
 
-    debug("wait KEXINIT");
-    packet_read_expect(context, nullptr, SSH2_MSG_KEXINIT);
+void kex_parse_kexinit(PacketContext* context, Buffer* server,
+                       char* server_proposal[PROPOSAL_MAX]) {
     int length = 0;
     unsigned char* payload = packet_get_raw(context, &length);
     buffer_append(server, payload, static_cast<uint32_t>(length));
@@ -224,17 +232,43 @@ KexResult* kex_choose(const PacketContext* context, const char* const own[PROPOS
 void ssh2_key_exchange(PacketContext* context) {
     const char* proposal[PROPOSAL_MAX];
     kex_make_proposal(context, proposal);
-
     ScopedBuffer own;
-    ScopedBuffer server;
     kex_build_kexinit(own.get(), proposal);
+    kex_send_kexinit(context, own.get());
+    debug("wait KEXINIT");
+    packet_read_expect(context, nullptr, SSH2_MSG_KEXINIT);
+    ScopedBuffer server;
+    int length = 0;
+    unsigned char* payload = packet_get_raw(context, &length);
+    buffer_append(server.get(), payload, static_cast<uint32_t>(length));
+    ssh2_key_exchange_continue(context, own.get(), server.get());
+}
+
+void ssh2_key_exchange_continue(PacketContext* context, const Buffer* own, const Buffer* server) {
+    const char* proposal[PROPOSAL_MAX];
+    kex_make_proposal(context, proposal);
     KexResultPtr kex;
     {
+        // Parsed from the stored payload, so that both ways in (the server's
+        // KEXINIT read here, or by the connection during a session) are one.
         ServerProposal server_proposal;
-        kex_send_receive_kexinit(context, own.get(), server.get(), server_proposal.list);
+        ScopedBuffer parse;
+        buffer_append(parse.get(), buffer_ptr(server), buffer_len(server));
+        for (int i = 0; i < 16; i++) buffer_get_char(parse.get());  // cookie
+        for (int i = 0; i < PROPOSAL_MAX; i++) {
+            server_proposal.list[i] = static_cast<char*>(buffer_get_string(parse.get(), nullptr));
+            debug("got kexinit: %s", server_proposal.list[i]);
+        }
+        debug("first kex follow: %d", buffer_get_char(parse.get()));
+        debug("reserved: %u", buffer_get_int(parse.get()));
+        if (buffer_len(parse.get()) != 0) {
+            log("Packet integrity error (%u bytes remaining) at %s:%d", buffer_len(parse.get()),
+                __FILE__, __LINE__);
+            fatal("Packet integrity error.");
+        }
         kex.reset(kex_choose(context, proposal, server_proposal.list));
     }
-    ssh2_dh_exchange(context, kex.release(), own.get(), server.get());
+    ssh2_dh_exchange(context, kex.release(), own, server);
 
     debug("Wait SSH2_MSG_NEWKEYS.");
     packet_read_expect(context, nullptr, SSH2_MSG_NEWKEYS);

@@ -1,13 +1,15 @@
 // The one key exchange of an SSH-2 connection (RFC 4253 sections 7 and 8):
 // KEXINIT negotiation, Diffie-Hellman group 1 with SHA-1, the server's DSA
 // host-key signature over the exchange hash, key derivation and the NEWKEYS
-// hand-over to the packet layer. There is no re-keying.
+// hand-over to the packet layer. A re-key runs the same steps after both
+// KEXINIT messages have passed (ssh2_key_exchange_continue); the session id
+// stays that of the first exchange.
 //
-// Runs in the session thread during login, before anything else is sent on
-// the connection. Everything it keeps lives in the connection's
-// PacketContext: the proposal is built per exchange from the context's
-// options, never in a table shared by concurrent logins. The host key is
-// accepted whenever its signature verifies; it is compared with nothing.
+// Runs in the session thread: at login before anything else is sent on the
+// connection, at a re-key while the connection holds its data back. Everything it keeps lives in
+// the connection's PacketContext: the proposal is built per exchange from the context's options,
+// never in a table shared by concurrent logins. The host key is accepted whenever its signature
+// verifies; it is compared with nothing.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +52,11 @@ void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOS
 // Whole exchange; returns once NEWKEYS has been received and sent, with the
 // new keys in force and the session identifier stored in the context.
 void ssh2_key_exchange(PacketContext* context);
+// The rest of an exchange whose KEXINIT messages have both passed: `own` is
+// the payload this side sent, `server` the server's (both without the
+// message number). Chooses the algorithms, runs the key agreement and
+// swaps NEWKEYS.
+void ssh2_key_exchange_continue(PacketContext* context, const Buffer* own, const Buffer* server);
 
 // New buffer (caller frees with buffer_free) holding this side's KEXINIT
 // payload after the message number.
@@ -58,6 +65,10 @@ void kex_build_kexinit(Buffer* out, const char* const proposal[PROPOSAL_MAX]);
 // and fills `server_proposal` with ten new xmalloc texts.
 void kex_send_receive_kexinit(PacketContext* context, const Buffer* own, Buffer* server,
                               char* server_proposal[PROPOSAL_MAX]);
+// The two halves of the above. kex_parse_kexinit works on the KEXINIT just
+// read (the current incoming packet).
+void kex_send_kexinit(PacketContext* context, const Buffer* own);
+void kex_parse_kexinit(PacketContext* context, Buffer* server, char* server_proposal[PROPOSAL_MAX]);
 // A new xmalloc copy of the first name of `own` that `server` also lists,
 // or null. Only the first kMaxServerNames server names count.
 char* match_first(const char* own, const char* server);
@@ -73,8 +84,10 @@ void kex_exchange_hash(const char* client_version, const char* server_version,
                        const unsigned char* host_key_blob, uint32_t host_key_length,
                        const BIGNUM* e, const BIGNUM* f, const BIGNUM* k, unsigned char hash[20]);
 // New xmalloc block of `need` bytes (allocated in whole 20-byte SHA-1
-// blocks) for key letter `letter`. The exchange hash is the session id too.
+// blocks) for key letter `letter`. `session_id` (20 bytes) is the first
+// exchange's hash; null means this exchange is the first.
 unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char hash[20],
-                              const BIGNUM* k);
+                              const BIGNUM* k, const unsigned char* session_id = nullptr);
 // The six keys (letters 'A'..'F') into `kex`, each kex->need bytes.
-void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k);
+void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k,
+                    const unsigned char* session_id = nullptr);

@@ -50,7 +50,8 @@ void kex_exchange_hash(const char* client_version, const char* server_version,
 }
 
 unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char hash[20],
-                              const BIGNUM* k) {
+                              const BIGNUM* k, const unsigned char* session_id) {
+    if (session_id == nullptr) session_id = hash;
     ScopedBuffer encoded;
     buffer_put_bignum2(encoded.get(), k);
     const uint32_t blocks = (need + kDigestLength - 1) / kDigestLength;
@@ -60,13 +61,13 @@ unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char has
     if (!md) fatal("kex_derive_one: EVP_MD_CTX_new failed");
     const unsigned char letter_byte = static_cast<unsigned char>(letter);
 
-    // K1 = HASH(K || H || letter || session_id); the session id is this (the
-    // only) exchange's H.
+    // K1 = HASH(K || H || letter || session_id); the session id is the H of
+    // the connection's first exchange.
     if (EVP_DigestInit(md.get(), EVP_sha1()) != 1 ||
         EVP_DigestUpdate(md.get(), buffer_ptr(encoded.get()), buffer_len(encoded.get())) != 1 ||
         EVP_DigestUpdate(md.get(), hash, kDigestLength) != 1 ||
         EVP_DigestUpdate(md.get(), &letter_byte, 1) != 1 ||
-        EVP_DigestUpdate(md.get(), hash, kDigestLength) != 1 ||
+        EVP_DigestUpdate(md.get(), session_id, kDigestLength) != 1 ||
         EVP_DigestFinal(md.get(), digest.get(), nullptr) != 1)
         fatal("kex_derive_one: SHA-1 failed");
     // Kn = HASH(K || H || K1 || ... || Kn-1)
@@ -81,14 +82,15 @@ unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char has
     return digest.release();
 }
 
-void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k) {
+void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k,
+                    const unsigned char* session_id) {
     const uint32_t need = kex->need;
     // A, B: IVs; C, D: encryption keys; E, F: MAC keys; each pair outgoing
     // (client to server) first.
-    kex->enc[MODE_OUT].iv = kex_derive_one('A', need, hash, k);
-    kex->enc[MODE_IN].iv = kex_derive_one('B', need, hash, k);
-    kex->enc[MODE_OUT].key = kex_derive_one('C', need, hash, k);
-    kex->enc[MODE_IN].key = kex_derive_one('D', need, hash, k);
-    kex->mac[MODE_OUT].key = kex_derive_one('E', need, hash, k);
-    kex->mac[MODE_IN].key = kex_derive_one('F', need, hash, k);
+    kex->enc[MODE_OUT].iv = kex_derive_one('A', need, hash, k, session_id);
+    kex->enc[MODE_IN].iv = kex_derive_one('B', need, hash, k, session_id);
+    kex->enc[MODE_OUT].key = kex_derive_one('C', need, hash, k, session_id);
+    kex->enc[MODE_IN].key = kex_derive_one('D', need, hash, k, session_id);
+    kex->mac[MODE_OUT].key = kex_derive_one('E', need, hash, k, session_id);
+    kex->mac[MODE_IN].key = kex_derive_one('F', need, hash, k, session_id);
 }

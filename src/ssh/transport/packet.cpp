@@ -46,9 +46,10 @@ void start_compression(PacketContext* context, Comp* comp) {
     comp->enabled = 1;
 }
 
-// Takes the new keys of one direction into use at NEWKEYS: the MAC from now
-// on, the cipher from the next packet on. The cipher key and IV are wiped and
-// released once the cipher context holds them.
+// Takes the newest keys into use for one direction at its NEWKEYS: the MAC
+// from now on, the cipher from the next packet on. The cipher key and IV are
+// wiped and released once the cipher context holds them; the keys replaced
+// are released when the other direction no longer uses them either.
 void switch_keys(PacketContext* context, int mode, CipherContext* cipher, const char* no_kex) {
     KexResult* kex = context->kex;
     if (kex == nullptr || kex->enc[mode].key == nullptr || kex->enc[mode].iv == nullptr)
@@ -68,6 +69,16 @@ void switch_keys(PacketContext* context, int mode, CipherContext* cipher, const 
     enc.key = nullptr;
     enc.iv = nullptr;
     if (comp.type != COMP_NONE && !comp.enabled) start_compression(context, &comp);
+
+    KexResult* replaced = context->keys_in_force[mode];
+    context->keys_in_force[mode] = kex;
+    if (replaced != nullptr && replaced != kex && replaced != context->keys_in_force[1 - mode])
+        kex_result_free(replaced);
+    if (mode == MODE_OUT) {
+        context->bytes_sent_since_keys = 0;
+    } else {
+        context->bytes_received_since_keys = 0;
+    }
 }
 
 // --- SSH-1 framing ---
@@ -130,12 +141,15 @@ int packet_read_poll1(PacketContext* context, int* payload_length) {
 void packet_send2(PacketContext* context) {
     Buffer* packet = &context->outgoing_packet;
     if (buffer_len(packet) < 6) fatal("packet_send: no packet started");
-    KexResult* kex = context->kex;
+    KexResult* kex = context->keys_in_force[MODE_OUT];
     Enc* enc = kex != nullptr ? &kex->enc[MODE_OUT] : nullptr;
     Mac* mac = kex != nullptr ? &kex->mac[MODE_OUT] : nullptr;
     Comp* comp = kex != nullptr ? &kex->comp[MODE_OUT] : nullptr;
     uint32_t block = enc != nullptr ? static_cast<uint32_t>(enc->block_size) : kDefaultBlockSize;
     int type = buffer_ptr(packet)[5];
+    if (context->kex_sending && type >= 50)
+        fatal("packet_send2: message %d during a key exchange", type);
+    if (type == SSH2_MSG_KEXINIT) context->kex_sending = 1;
 
     if (comp != nullptr && comp->enabled) {
         Buffer* scratch = &context->compression_buffer;
@@ -166,18 +180,21 @@ void packet_send2(PacketContext* context) {
     unsigned char* place = buffer_append_space(&context->output, total);
     cipher_encrypt(&context->send_context, place, bytes, total);
     if (digest) buffer_append(&context->output, digest.get(), static_cast<uint32_t>(mac->mac_len));
+    context->bytes_sent_since_keys += total + (digest ? static_cast<uint32_t>(mac->mac_len) : 0);
 
     if (++context->send_seqnr == 0) log("outgoing seqnr wraps around");
     buffer_clear(packet);
 
-    if (type == SSH2_MSG_NEWKEYS)
+    if (type == SSH2_MSG_NEWKEYS) {
         switch_keys(context, MODE_OUT, &context->send_context, "packet_send2: no KEX");
+        context->kex_sending = 0;
+    }
 }
 
 int packet_read_poll2(PacketContext* context, int* payload_length) {
     Buffer* input = &context->input;
     Buffer* packet = &context->incoming_packet;
-    KexResult* kex = context->kex;
+    KexResult* kex = context->keys_in_force[MODE_IN];
     Enc* enc = kex != nullptr ? &kex->enc[MODE_IN] : nullptr;
     Mac* mac = kex != nullptr ? &kex->mac[MODE_IN] : nullptr;
     Comp* comp = kex != nullptr ? &kex->comp[MODE_IN] : nullptr;
@@ -220,6 +237,7 @@ int packet_read_poll2(PacketContext* context, int* payload_length) {
         buffer_consume(input, mac_length);
     }
     if (++context->read_seqnr == 0) log("incoming seqnr wraps around");
+    context->bytes_received_since_keys += 4 + context->packet_length + mac_length;
 
     uint32_t padding = buffer_ptr(packet)[4];
     // Besides the minimum, the padding must leave room for the type byte.
@@ -272,6 +290,11 @@ void packet_free(PacketContext* context) {
     buffer_free(&context->incoming_packet);
     buffer_free(&context->compression_buffer);
     buffer_free(&context->decompression_buffer);
+    // Up to three distinct records: the newest and the ones in force.
+    KexResult* in = context->keys_in_force[MODE_IN];
+    KexResult* out = context->keys_in_force[MODE_OUT];
+    if (in != nullptr && in != context->kex) kex_result_free(in);
+    if (out != nullptr && out != context->kex && out != in) kex_result_free(out);
     kex_result_free(context->kex);
     free_text(context->cipher_list);
     free_text(context->client_version_string);
@@ -306,7 +329,12 @@ void packet_set_encryption_key(PacketContext* context, const unsigned char* key,
 }
 
 void packet_set_kex(PacketContext* context, KexResult* kex) {
-    if (kex == nullptr || context->kex != nullptr || !valid_direction(kex, MODE_IN) ||
+    // The previous newest record may only give way once both directions use
+    // it; until then it is still waiting for a NEWKEYS.
+    KexResult* previous = context->kex;
+    const bool waiting = previous != nullptr && (context->keys_in_force[MODE_IN] != previous ||
+                                                 context->keys_in_force[MODE_OUT] != previous);
+    if (kex == nullptr || kex == previous || waiting || !valid_direction(kex, MODE_IN) ||
         !valid_direction(kex, MODE_OUT)) {
         if (kex != context->kex) kex_result_free(kex);
         fatal("bad KEX");

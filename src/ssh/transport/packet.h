@@ -70,7 +70,10 @@ struct PacketContext {
     Buffer incoming_packet;     // payload of the packet last read
     Buffer compression_buffer;  // send path scratch for compression
     int use_ssh2_packet_format;
-    KexResult* kex;  // owned once packet_set_kex has stored it
+    KexResult* kex;  // owned once packet_set_kex has stored it: the newest keys
+    // The result whose keys each direction uses (MODE_IN, MODE_OUT); null
+    // before the first NEWKEYS. Owned; one record may be in force for both.
+    KexResult* keys_in_force[2];
     uint32_t send_seqnr;
     uint32_t read_seqnr;
     uint32_t packet_length;  // SSH-2: length of a packet whose first block is decrypted
@@ -90,6 +93,15 @@ struct PacketContext {
     // Receive path scratch for decompression, so that the two directions never
     // share a buffer.
     Buffer decompression_buffer;
+
+    // --- Re-keying (SSH-2) ---
+    // Bytes sent / received (whole protected packets) since the direction's
+    // last NEWKEYS; each belongs to its path.
+    uint64_t bytes_sent_since_keys;
+    uint64_t bytes_received_since_keys;
+    // Set by sending KEXINIT, cleared by sending NEWKEYS: in between only
+    // transport messages (1..49) may be sent.
+    int kex_sending;
 };
 
 static_assert(std::is_trivial_v<PacketContext>, "a zeroed PacketContext must be a valid one");
@@ -110,7 +122,9 @@ void packet_set_encryption_key(PacketContext* context, const unsigned char* key,
                                uint32_t key_length, int number);
 // Takes ownership of `kex` in every case (it is released if refused). Fatal
 // "bad KEX" unless each direction has a cipher key, an IV and a MAC key of
-// sane sizes. The new keys take effect per direction at NEWKEYS.
+// sane sizes, or while the keys of an earlier exchange are still waiting for
+// a NEWKEYS. The new keys take effect per direction at NEWKEYS; the keys they
+// replace are wiped and released once neither direction uses them.
 void packet_set_kex(PacketContext* context, KexResult* kex);
 void packet_set_protocol_flags(PacketContext* context, uint32_t flags);
 uint32_t packet_get_protocol_flags(PacketContext* context);

