@@ -31,8 +31,9 @@ class TInputDecoder {
     bool HasEvent() const { return !events_.empty(); }
     INPUT_RECORD PopEvent();
 
-    // Pasted text is kept up to this many bytes; the rest is dropped.
-    static constexpr std::size_t kMaxPaste = 1 << 20;
+    // Pasted text is kept up to this many bytes; the rest is dropped. As much
+    // as a session's outgoing queue holds, so an everyday paste is whole.
+    static constexpr std::size_t kMaxPaste = 16 << 20;
 
   private:
     void Parse(bool final);

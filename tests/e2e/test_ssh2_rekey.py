@@ -5,24 +5,34 @@ exchange after every 256 KB in either direction, and against the plain
 sshd for a large paste."""
 
 import hashlib
+import os
 import re
 import unittest
 
 from telnet_support import BANNER_END, PEERS, PeerSession
 from test_ssh2 import LOGIN_TIMEOUT, password_auth, ssh2_config
 
+def rekeys_logged(path):
+    """How many completed re-keys the npm ssh2 server has logged."""
+    try:
+        with open(path, errors="replace") as f:
+            return len(re.findall(r" rekey \d+ done", f.read()))
+    except OSError:
+        return 0
+
+
 class Ssh2RekeyTest(unittest.TestCase):
-    def test_seq_arrives_whole_across_many_server_rekeys(self):
-        # 2 888 895 bytes of output: about eleven server-started exchanges.
-        with PeerSession(ssh2_config(PEERS.SSHD_REKEY_PORT, password_auth(),
+    def seq_arrives_whole(self, port, count):
+        """`seq 1 count` arrives complete and in order in the raw log, and the
+        session still answers afterwards."""
+        with PeerSession(ssh2_config(port, password_auth(),
                                      extra="    LOG_FILE=full:raw.log\n"), "peer") as s:
             s.wait_prompt(LOGIN_TIMEOUT)
             s.command("echo start-$((6*7))", "start-42")
             s.wait_prompt()
-            s.command("seq 1 400000; echo seq-$((40*10))-done")
-            s.term.wait_for_text("seq-400-done", 180)
+            s.command("seq 1 %d; echo seq-$((6*7))-done" % count)
+            s.term.wait_for_text("seq-42-done", 180)
             s.wait_prompt(30)
-            # The session is still alive and answers after all the exchanges.
             s.command("echo after-$((2+2))", "after-4")
             s.wait_prompt()
             s.command("exit")
@@ -30,8 +40,20 @@ class Ssh2RekeyTest(unittest.TestCase):
             with open(s.path("raw.log"), "rb") as f:
                 log = f.read()
             start = log.index(b"\r\n1\r\n2\r\n3\r\n") + 2
-            numbers = log[start:].split(b"\r\n")[:400000]
-            self.assertEqual(numbers, [str(i).encode() for i in range(1, 400001)])
+            numbers = log[start:].split(b"\r\n")[:count]
+            self.assertEqual(numbers, [str(i).encode() for i in range(1, count + 1)])
+
+    def test_seq_arrives_whole_across_many_server_rekeys(self):
+        # 2 888 895 bytes of output: about eleven exchanges started by sshd.
+        self.seq_arrives_whole(PEERS.SSHD_REKEY_PORT, 400000)
+
+    def test_seq_arrives_whole_across_npm_ssh2_rekeys(self):
+        # The npm ssh2 server re-keys (Connection.rekey) after every 256 KB of
+        # shell output: about five exchanges.
+        log = os.path.join(PEERS.PEERS_STATE, "ssh2js.log")
+        before = rekeys_logged(log)
+        self.seq_arrives_whole(PEERS.SSH2JS_REKEY_PORT, 200000)
+        self.assertGreaterEqual(rekeys_logged(log) - before, 3)
 
     def paste_and_check(self, port, size):
         """Pastes `size` bytes of lines into `cat > file` and compares the

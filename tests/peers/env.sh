@@ -26,6 +26,7 @@ export QUENLOR_SSH2JS_CAST128_PORT=$((2228 + _off))   # cast128-cbc only
 export QUENLOR_SSH2JS_ARCFOUR_PORT=$((2229 + _off))   # arcfour only
 export QUENLOR_SSH2JS_HMACMD5_PORT=$((2230 + _off))   # all four ciphers, hmac-md5 only
 export QUENLOR_SSHD_REKEY_PORT=$((2231 + _off))  # the sshd set-up with "RekeyLimit 256K": re-keys often
+export QUENLOR_SSH2JS_REKEY_PORT=$((2232 + _off))  # npm ssh2 server: re-keys after every 256 KB of output
 export QUENLOR_SSH1_PORT=$((2225 + _off))        # SSH-1 peer offering 3DES and Blowfish
 export QUENLOR_SSH1_NO3DES_PORT=$((2226 + _off)) # SSH-1 peer offering Blowfish only
 export QUENLOR_TELNET_PORT=$((2323 + _off))      # inetutils-telnetd behind socat

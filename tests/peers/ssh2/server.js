@@ -26,6 +26,9 @@ const listeners = [
   { port: env.QUENLOR_SSH2JS_CAST128_PORT, cipher: ['cast128-cbc'], hmac: ALL_MACS },
   { port: env.QUENLOR_SSH2JS_ARCFOUR_PORT, cipher: ['arcfour'], hmac: ALL_MACS },
   { port: env.QUENLOR_SSH2JS_HMACMD5_PORT, cipher: ALL_CIPHERS, hmac: ['hmac-md5'] },
+  // Starts a new key exchange after every 256 KB of shell output.
+  { port: env.QUENLOR_SSH2JS_REKEY_PORT, cipher: ['3des-cbc'], hmac: ['hmac-sha1'],
+    rekeyEvery: 256 * 1024 },
 ];
 
 function log(...args) {
@@ -65,7 +68,7 @@ function shellQuote(text) {
   return `'${String(text).replace(/'/g, `'\\''`)}'`;
 }
 
-function startShell(stream, pty, tag) {
+function startShell(stream, pty, tag, client, rekeyEvery) {
   const acct = account(user);
   const asRoot = process.getuid() === 0;
   // A client without a terminal of its own may ask for 0x0; give the shell a usable size.
@@ -89,6 +92,16 @@ function startShell(stream, pty, tag) {
   log(tag, `shell started (pid ${child.pid}), ${cols}x${rows} ${shellEnv.TERM}`);
   stream.pipe(child.stdin);
   child.stdout.pipe(stream, { end: false });
+  if (rekeyEvery) {
+    let sent = 0;
+    let rekeys = 0;
+    child.stdout.on('data', (data) => {
+      sent += data.length;
+      if (sent < rekeyEvery) return;
+      sent = 0;
+      client.rekey(() => log(tag, `rekey ${++rekeys} done`));
+    });
+  }
   // Messages of `script` itself go to the log, never to the client as extended data.
   child.stderr.on('data', (data) => log(tag, 'script:', data.toString().trim()));
   child.on('error', (err) => {
@@ -109,7 +122,7 @@ function startShell(stream, pty, tag) {
 
 let connections = 0;
 
-function onClient(client, info, where) {
+function onClient(client, info, where, rekeyEvery) {
   const tag = `[${where} #${++connections} ${info.ip}:${info.port}]`;
   log(tag, 'connection', info.header ? info.header.identRaw : '');
   client.on('handshake', (neg) => {
@@ -150,7 +163,7 @@ function onClient(client, info, where) {
         log(tag, `pty-req ${ptyInfo.term} ${ptyInfo.cols}x${ptyInfo.rows}`);
         if (accept) accept();
       });
-      session.on('shell', (accept) => startShell(accept(), pty, tag));
+      session.on('shell', (accept) => startShell(accept(), pty, tag, client, rekeyEvery));
     });
   });
   client.on('error', (err) => log(tag, 'error:', err.message));
@@ -160,7 +173,7 @@ function onClient(client, info, where) {
 for (const l of listeners) {
   const port = Number(l.port);
   if (!port) throw new Error('a listener port is not set (source ../env.sh)');
-  const where = `:${port} ${l.cipher.length === 1 ? l.cipher[0] : ''}${l.hmac.length === 1 ? l.hmac[0] : ''}`.trim();
+  const where = `:${port} ${l.cipher.length === 1 ? l.cipher[0] : ''}${l.hmac.length === 1 ? l.hmac[0] : ''}${l.rekeyEvery ? ' rekey' : ''}`.trim();
   const server = new Server({
     hostKeys: [hostKey],
     ident: 'QuenlorTestPeer_1.0',
@@ -171,7 +184,7 @@ for (const l of listeners) {
       hmac: l.hmac,
       compress: ['none'],
     },
-  }, (client, info) => onClient(client, info, where));
+  }, (client, info) => onClient(client, info, where, l.rekeyEvery));
   server.listen(port, '127.0.0.1', () => {
     log(`listening on 127.0.0.1:${port}: ${l.cipher.join(',')} / ${l.hmac.join(',')}`);
   });
