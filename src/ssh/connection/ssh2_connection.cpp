@@ -38,6 +38,16 @@ void TSSH2Connection::PutBuffer(const char* buffer, unsigned length, bool raw) {
 }
 
 void TSSH2Connection::Login() {
+    try {
+        LoginSteps();
+    } catch (...) {
+        // A writer that came early waits for a window that will never open.
+        Channel.gate.Close();
+        throw;
+    }
+}
+
+void TSSH2Connection::LoginSteps() {
     InstallHooks();
     Context.compat20 = 1;
     packet_set_ssh2_format(&Context);

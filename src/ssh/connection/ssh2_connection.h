@@ -20,5 +20,7 @@ class TSSH2Connection : public TSSHConnection {
     Ssh2Channel* GetChannel() { return &Channel; }
 
   private:
+    void LoginSteps();
+
     Ssh2Channel Channel;
 };

@@ -102,6 +102,23 @@ void choose_comp(Comp* comp, const char* own, const char* server) {
     comp->name = name.release();
 }
 
+// The ten lists of a KEXINIT payload (after the message number) into
+// `lists` (new xmalloc texts); trailing bytes are an integrity error.
+void split_kexinit(Buffer* payload, char* lists[PROPOSAL_MAX]) {
+    for (int i = 0; i < 16; i++) buffer_get_char(payload);  // cookie
+    for (int i = 0; i < PROPOSAL_MAX; i++) {
+        lists[i] = static_cast<char*>(buffer_get_string(payload, nullptr));
+        debug("got kexinit: %s", lists[i]);
+    }
+    debug("first kex follow: %d", buffer_get_char(payload));
+    debug("reserved: %u", buffer_get_int(payload));
+    const uint32_t remaining = buffer_len(payload);
+    if (remaining > 0) {
+        log("Packet integrity error (%u bytes remaining) at %s:%d", remaining, __FILE__, __LINE__);
+        fatal("Packet integrity error.");
+    }
+}
+
 }  // namespace
 
 void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOSAL_MAX]) {
@@ -163,15 +180,10 @@ void kex_parse_kexinit(PacketContext* context, Buffer* server,
     int length = 0;
     unsigned char* payload = packet_get_raw(context, &length);
     buffer_append(server, payload, static_cast<uint32_t>(length));
-    for (int i = 0; i < 16; i++) packet_get_char(context);  // cookie
-    for (int i = 0; i < PROPOSAL_MAX; i++) {
-        server_proposal[i] = static_cast<char*>(packet_get_string(context, nullptr));
-        debug("got kexinit: %s", server_proposal[i]);
-    }
-    debug("first kex follow: %d", packet_get_char(context));
-    debug("reserved: %u", packet_get_int(context));
-    integrity_check(context, __LINE__);
-    debug("done");
+    ScopedBuffer parse;
+    buffer_append(parse.get(), payload, static_cast<uint32_t>(length));
+    buffer_consume(&context->incoming_packet, static_cast<uint32_t>(length));
+    split_kexinit(parse.get(), server_proposal);
 }
 
 char* match_first(const char* own, const char* server) {
@@ -254,18 +266,7 @@ void ssh2_key_exchange_continue(PacketContext* context, const Buffer* own, const
         ServerProposal server_proposal;
         ScopedBuffer parse;
         buffer_append(parse.get(), buffer_ptr(server), buffer_len(server));
-        for (int i = 0; i < 16; i++) buffer_get_char(parse.get());  // cookie
-        for (int i = 0; i < PROPOSAL_MAX; i++) {
-            server_proposal.list[i] = static_cast<char*>(buffer_get_string(parse.get(), nullptr));
-            debug("got kexinit: %s", server_proposal.list[i]);
-        }
-        debug("first kex follow: %d", buffer_get_char(parse.get()));
-        debug("reserved: %u", buffer_get_int(parse.get()));
-        if (buffer_len(parse.get()) != 0) {
-            log("Packet integrity error (%u bytes remaining) at %s:%d", buffer_len(parse.get()),
-                __FILE__, __LINE__);
-            fatal("Packet integrity error.");
-        }
+        split_kexinit(parse.get(), server_proposal.list);
         kex.reset(kex_choose(context, proposal, server_proposal.list));
     }
     ssh2_dh_exchange(context, kex.release(), own, server);
