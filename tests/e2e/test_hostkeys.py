@@ -238,7 +238,8 @@ class HostKeyTest(unittest.TestCase):
 
     def test_ssh2_strict_refuses_unknown_host(self):
         with PeerSession(config(ssh2_address(), password(), self.known, "strict"), "peer") as s:
-            self.refused(s, "HOST_KEY_CHECK is strict: refused.",
+            self.refused(s, "Unknown host [127.0.0.1]:%d refused: HOST_KEY_CHECK is strict."
+                         % PEERS.SSHD_PORT,
                          "Key: ssh-dss %s" % keygen_fingerprint(PEERS.HOST_DSA_KEY))
         self.assertFalse(os.path.exists(self.known))
 

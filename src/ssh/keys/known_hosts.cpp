@@ -372,7 +372,7 @@ void known_hosts_verify(const std::string& path, HostKeyPolicy policy, const std
     }
     if (policy == HostKeyPolicy::kStrict)
         ThrowError(
-            "The host %s is not known and HOST_KEY_CHECK is strict: refused.\r\n"
+            "Unknown host %s refused: HOST_KEY_CHECK is strict.\r\n"
             "Known hosts: %s\r\nKey: %s %s",
             name.c_str(), path.c_str(), key.type.c_str(), fingerprint.c_str());
     if (policy == HostKeyPolicy::kAsk && !(ask && ask(name, key, fingerprint)))
