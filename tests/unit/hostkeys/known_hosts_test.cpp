@@ -47,7 +47,8 @@ TEST(HostKeyFingerprint, Rsa1IsModulusThenExponentAsOpensslHashesThem) {
         modulus.pop_back();
     // Modulus bytes, then 65537 as 01 00 01, hashed and encoded by the tools.
     std::string expected =
-        Shell("(echo '" + modulus + "010001' | xxd -r -p) | openssl dgst -sha256 -binary | base64");
+        Shell("python3 -c 'import sys; sys.stdout.buffer.write(bytes.fromhex(sys.argv[1]))' " +
+              modulus + "010001 | openssl dgst -sha256 -binary | base64");
     while (!expected.empty() && (expected.back() == '\n' || expected.back() == '='))
         expected.pop_back();
     ASSERT_FALSE(expected.empty());
