@@ -257,6 +257,27 @@ class HostKeyTest(unittest.TestCase):
                 self.refused(s, "The host key of %s was not accepted" % name)
         self.assertFalse(os.path.exists(self.known))
 
+    def test_two_sessions_ask_independently_and_record_once(self):
+        name = "[127.0.0.1]:%d" % PEERS.SSHD_PORT
+        fingerprint = keygen_fingerprint(PEERS.HOST_DSA_KEY)
+        with PeerSession(config(ssh2_address(), password(), self.known), "peer", "peer") as s:
+            t = s.term
+            # Both sessions reach the question before either is answered.
+            for switch in (False, True):
+                if switch:
+                    t.send_keys("M-n")
+                t.wait_for_text("Trust this key and connect (yes/no)?", LOGIN_TIMEOUT)
+                self.assertNotIn(PROMPT, t.screen())
+            self.assertEqual(self.read_known(), "")
+            for switch in (False, True):
+                if switch:
+                    t.send_keys("M-n")
+                    t.wait_for_text("Trust this key and connect (yes/no)?")
+                self.answer_prompt(s, name, "ssh-dss", fingerprint, "yes")
+                s.wait_prompt(LOGIN_TIMEOUT)
+        self.assertEqual(self.read_known(),
+                         "%s %s\n" % (name, keygen_public(PEERS.HOST_DSA_KEY)))
+
     def test_accept_new_records_without_asking(self):
         with PeerSession(config(ssh2_address(), password(), self.known, "accept-new"),
                          "peer") as s:
