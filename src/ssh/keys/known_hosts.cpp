@@ -1,6 +1,7 @@
 #include "ssh/keys/known_hosts.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,6 +339,11 @@ bool known_hosts_add(const std::string& path, std::string_view name, const HostK
 std::string known_hosts_expand_path(const std::string& path) {
     if (path.rfind("~/", 0) != 0) return path;
     const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        // Started without an environment: the account's own home folder.
+        const passwd* account = ::getpwuid(::getuid());
+        home = account != nullptr ? account->pw_dir : nullptr;
+    }
     if (home == nullptr || *home == '\0') return path;
     return std::string(home) + path.substr(1);
 }

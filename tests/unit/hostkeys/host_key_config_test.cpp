@@ -1,5 +1,6 @@
 // KNOWN_HOSTS and HOST_KEY_CHECK in the configuration file, and the secret
 // password holder behind the host settings.
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "base/exception.h"
 #include "config/telnet_config.h"
+#include "ssh/keys/known_hosts.h"
 
 namespace {
 
@@ -47,6 +49,21 @@ TEST(HostKeyConfig, DefaultsValuesAndInheritance) {
         EXPECT_EQ(host.GetHostKeyCheck(), c.check) << c.host;
         EXPECT_EQ(host.GetKnownHosts(), c.file) << c.host;
     }
+}
+
+TEST(HostKeyConfig, HomeFolderExpansion) {
+    const char* saved = std::getenv("HOME");
+    const std::string old_home = saved != nullptr ? saved : "";
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(known_hosts_expand_path("~/.ssh/known_hosts"), "/home/someone/.ssh/known_hosts");
+    EXPECT_EQ(known_hosts_expand_path("/etc/kh"), "/etc/kh");
+    EXPECT_EQ(known_hosts_expand_path("kh~/x"), "kh~/x");
+    EXPECT_EQ(known_hosts_expand_path("~user/kh"), "~user/kh");
+    unsetenv("HOME");
+    const std::string expanded = known_hosts_expand_path("~/.ssh/known_hosts");
+    EXPECT_EQ(expanded.rfind("/", 0), 0u) << expanded;
+    EXPECT_NE(expanded.find("/.ssh/known_hosts"), std::string::npos) << expanded;
+    if (saved != nullptr) setenv("HOME", old_home.c_str(), 1);
 }
 
 TEST(HostKeyConfig, BadValuesAreErrors) {
