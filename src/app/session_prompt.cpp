@@ -90,7 +90,7 @@ void TSimpleSession::PromptKey(const INPUT_RECORD& record) {
             break;
         }
         case VK_ESCAPE:
-            Line.clear();
+            WipeString(Line);
             RedrawLine();
             PromptCancelled = true;
             break;
