@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
@@ -42,8 +44,18 @@ void ChangeToProgramDirectory(const char* argv0) {
     }
 }
 
+// Passwords and passphrases live in this process from the configuration on
+// (and typed ones until the login is done): a core file or a debugger
+// attached by another user of the same account must not find them.
+void DisableCoreDumps() {
+    const rlimit none{0, 0};
+    (void)::setrlimit(RLIMIT_CORE, &none);
+    (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
 void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
              std::unique_ptr<TSwitcher>& switcher) {
+    DisableCoreDumps();
     ChangeToProgramDirectory(argc > 0 ? argv[0] : nullptr);
     InstallControlHandler();
     SetFatalSignalLine("Unknown Win32 exception found!\n");

@@ -1,14 +1,20 @@
 #include "app/session.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <vector>
+
+#include <openssl/crypto.h>
 
 #include "app/connection_factory.h"
 #include "app/screen_guard.h"
 #include "base/exception.h"
+#include "base/secret_string.h"
 #include "config/telnet_config.h"
 #include "net/telnet_connection.h"
+#include "ssh/connection/ssh_connection.h"
+#include "ssh/wire/xmalloc.h"
 #include "term/termcap_emulator.h"
 
 TStringHistory UserHistory;
@@ -62,6 +68,7 @@ int TSession::Run() {
         AskLoginData();
         CreateConnection();
         Connection->Login();
+        ForgetPassword();
         FlushPendingKeys();
         connection.Release();
         Pump();
@@ -99,13 +106,32 @@ void TSession::AskLoginData() {
     if (Host.GetAuthType() == kAuthPassword && Host.GetPassword().empty()) {
         BeginPrompt(false, nullptr, "%s@%s's password: ", Host.GetUser().c_str(),
                     Host.GetAddress().c_str());
-        Host.SetPassword(ReadLine());
+        std::string password = ReadLine();
+        Host.SetPassword(password);
+        WipeString(password);
+        WipeString(Line);  // the prompt's own copy
     }
 }
 
 void TSession::CreateConnection() {
     Connection = ::CreateConnection(Host, ScreenIndex);
+    if (auto* ssh = dynamic_cast<TSSHConnection*>(Connection.get())) {
+        ssh->GetContext()->host_key_hook = HostKeyHook;
+        ssh->GetContext()->host_key_hook_data = this;
+    }
     Emulator = std::make_unique<TTermcapEmulator>(&Host, ScreenIndex);
+}
+
+void TSession::ForgetPassword() {
+    Host.WipePassword();
+    if (auto* ssh = dynamic_cast<TSSHConnection*>(Connection.get())) {
+        PacketContext* context = ssh->GetContext();
+        if (context->password != nullptr) {
+            OPENSSL_cleanse(context->password, std::strlen(context->password));
+            xfree(context->password);
+            context->password = nullptr;
+        }
+    }
 }
 
 void TSession::FlushPendingKeys() {

@@ -15,6 +15,9 @@
 #include "platform/sync.h"
 #include "term/emulator.h"
 
+struct HostKey;
+struct PacketContext;
+
 // The user names offered at the login prompt; the names entered there are
 // added to it.
 extern TStringHistory UserHistory;
@@ -62,6 +65,16 @@ class TSession : public TSimpleSession {
     void ResolveHost();
     void AskLoginData();
     void CreateConnection();
+    // Wipes the session's and the connection's copies of the password once
+    // the login is done.
+    void ForgetPassword();
+    // The host-key check of an SSH login (session_host_key.cpp): the hook the
+    // connection calls once the server's key is known, and the yes/no
+    // question for an unknown key. Session thread.
+    static void HostKeyHook(PacketContext* context, const HostKey* key);
+    void CheckHostKey(const HostKey& key);
+    bool AskHostKey(const std::string& name, const HostKey& key, const std::string& fingerprint,
+                    const std::string& file);
     void Pump();
     void AppendToLog(const char* data, int count);
     // Translates a key and writes it. Main thread, or Run for the keys typed

@@ -5,6 +5,7 @@
 
 #include "app/screen_guard.h"
 #include "app/simple_session.h"
+#include "base/secret_string.h"
 
 void TSimpleSession::BeginPrompt(bool echo, const TStringHistory* history, const char* format,
                                  ...) {
@@ -27,7 +28,11 @@ void TSimpleSession::BeginPrompt(bool echo, const TStringHistory* history, const
     }
     PromptEcho = echo;
     LineReady.Reset();
-    Line.clear();
+    // Wiped rather than cleared: the last line may have been a password.
+    // Room for a long line up front, so typing never leaves copies behind
+    // in released blocks.
+    WipeString(Line);
+    Line.reserve(kPromptLineReserve);
     PromptCancelled = false;
     History.Clear();
     if (history != nullptr) History = *history;
@@ -85,7 +90,7 @@ void TSimpleSession::PromptKey(const INPUT_RECORD& record) {
             break;
         }
         case VK_ESCAPE:
-            Line.clear();
+            WipeString(Line);
             RedrawLine();
             PromptCancelled = true;
             break;

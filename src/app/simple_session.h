@@ -19,6 +19,9 @@
 //
 // Lock order, to stay free of deadlocks: a session lock is always taken
 // before the terminal output lock (OutputLock), never while holding it.
+// Bytes kept ready for a prompt's line.
+constexpr std::size_t kPromptLineReserve = 256;
+
 class TSimpleSession : public TSimpleThread, public TSwitcherSession {
   public:
     explicit TSimpleSession(int screen);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/secret_string.h"
+
 // Values of THostConfig::Protocol; the number is the position of the name in
 // the list DecodeAddress knows ("telnet", "ssh", "file", "ssh2", "serial").
 constexpr int kProtocolTelnet = 0;
@@ -25,6 +27,16 @@ constexpr int kLogFull = 2;
 constexpr int kAuthPassword = 1;
 constexpr int kAuthRsa = 2;
 constexpr int kAuthDsa = 3;
+
+// Values of THostConfig::HostKeyCheck: what an unknown or changed SSH host
+// key meets.
+constexpr int kHostKeyCheckAsk = 0;        // unknown: ask; changed: refuse
+constexpr int kHostKeyCheckAcceptNew = 1;  // unknown: record; changed: refuse
+constexpr int kHostKeyCheckStrict = 2;     // unknown and changed: refuse
+constexpr int kHostKeyCheckOff = 3;        // the signature alone decides
+
+// The known-hosts file shared with OpenSSH's tools unless set otherwise.
+constexpr const char* kDefaultKnownHosts = "~/.ssh/known_hosts";
 
 // A plain value: copying duplicates every text, so each session can own and
 // edit its copy (User and Password are filled in from prompts) without
@@ -52,6 +64,12 @@ class THostConfig {
     // The selection stays marked after copying.
     bool GetKeepSelection() const { return KeepSelection; }
     void SetKeepSelection(bool value) { KeepSelection = value; }
+    // kHostKeyCheckAsk ... kHostKeyCheckOff.
+    int GetHostKeyCheck() const { return HostKeyCheck; }
+    void SetHostKeyCheck(int value) { HostKeyCheck = value; }
+    // Known-hosts file; "~/" stands for the home folder.
+    const std::string& GetKnownHosts() const { return KnownHosts; }
+    void SetKnownHosts(const std::string& value) { KnownHosts = value; }
     // Private key file for public-key login.
     const std::string& GetKeyFile() const { return KeyFile; }
     void SetKeyFile(const std::string& value) { KeyFile = value; }
@@ -63,9 +81,11 @@ class THostConfig {
     // The host's name, as typed at a prompt or given in DEFINE_HOST.
     const std::string& GetName() const { return Name; }
     void SetName(const std::string& value) { Name = value; }
-    // Password for password login.
-    const std::string& GetPassword() const { return Password; }
-    void SetPassword(const std::string& value) { Password = value; }
+    // Password for password login; its bytes are wiped whenever it is
+    // replaced, wiped or its holder goes away.
+    const std::string& GetPassword() const { return Password.Get(); }
+    void SetPassword(const std::string& value) { Password.Assign(value); }
+    void WipePassword() { Password.Wipe(); }
     // TCP port, -1 for "file" and "serial".
     int GetPort() const { return Port; }
     void SetPort(int value) { Port = value; }
@@ -106,11 +126,13 @@ class THostConfig {
     bool EnableBeep = true;
     bool Historable = true;
     bool KeepSelection = false;
+    int HostKeyCheck = kHostKeyCheckAsk;
+    std::string KnownHosts = kDefaultKnownHosts;
     std::string KeyFile;
     std::string LogFile;
     int LogMode = kLogNone;
     std::string Name;
-    std::string Password;
+    TSecretString Password;
     int Port = 23;
     int Protocol = kProtocolTelnet;
     int MaxScrollSize = 256;

@@ -57,6 +57,8 @@ enum TKey {
     kSshPassword,
     kSshAuth,
     kRekeyLimit,
+    kKnownHosts,
+    kHostKeyCheck,
     kDefineHost,
     kDefineRecodeTable,
     kKeyCount
@@ -83,6 +85,8 @@ constexpr const char* kKeyNames[kKeyCount] = {
     "SSH_PASSWORD",
     "SSH_AUTH",
     "REKEY_LIMIT",
+    "KNOWN_HOSTS",
+    "HOST_KEY_CHECK",
     "DEFINE_HOST",
     "DEFINE_RECODE_TABLE",
 };
@@ -231,6 +235,29 @@ void TTelnetConfig::ParseConfigLine(std::istream& file, const std::string& line,
         case kRekeyLimit:
             DecodeRekeyLimit(value, host);
             break;
+        case kKnownHosts:
+            if (Trim(value).empty()) {
+                ThrowError("Config error. KNOWN_HOSTS needs a file name. Line number: %d.",
+                           LineNumber);
+            }
+            host.SetKnownHosts(Trim(value));
+            break;
+        case kHostKeyCheck: {
+            static const char* const kChecks[] = {"ask", "accept-new", "strict", "off"};
+            const std::string check = Trim(value);
+            int found = -1;
+            for (int i = 0; i < 4; ++i) {
+                if (check == kChecks[i]) found = i;
+            }
+            if (found < 0) {
+                ThrowError(
+                    "Config error. Bad value for HOST_KEY_CHECK: %s (ask, accept-new, strict or "
+                    "off). Line number: %d.",
+                    value.c_str(), LineNumber);
+            }
+            host.SetHostKeyCheck(found);
+            break;
+        }
         case kDefineHost:
             DefineHost(file, value);
             break;

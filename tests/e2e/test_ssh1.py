@@ -14,6 +14,9 @@ LOGIN_TIMEOUT = 30
 def ssh1_config(port, auth):
     """A configuration whose host "peer" is the SSH-1 peer on `port`."""
     return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n"
+            # Each session trusts its server on first sight, recording it in a
+            # known-hosts file of the test's own folder (the program runs there).
+            "HOST_KEY_CHECK=accept-new\nKNOWN_HOSTS=known_hosts\n"
             "INCOMING_RECODE_TABLE=koi8r_alt\nOUTGOING_RECODE_TABLE=alt_koi8r\n"
             "DEFINE_HOST peer {\n    ADDRESS=ssh:127.0.0.1:%d\n    USER=%s\n"
             "    SSH_AUTH=%s\n}\n" % (port, PEERS.TEST_USER, auth))

@@ -16,6 +16,9 @@ LOGIN_TIMEOUT = 30
 def ssh2_config(port, auth, user=True, extra=""):
     """A configuration whose host "peer" is an SSH-2 peer on `port`."""
     return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n"
+            # Each session trusts its server on first sight, recording it in a
+            # known-hosts file of the test's own folder (the program runs there).
+            "HOST_KEY_CHECK=accept-new\nKNOWN_HOSTS=known_hosts\n"
             "INCOMING_RECODE_TABLE=koi8r_alt\nOUTGOING_RECODE_TABLE=alt_koi8r\n"
             "DEFINE_HOST peer {\n    ADDRESS=ssh2:127.0.0.1:%d\n%s    SSH_AUTH=%s\n%s}\n"
             % (port, ("    USER=%s\n" % PEERS.TEST_USER) if user else "", auth, extra))

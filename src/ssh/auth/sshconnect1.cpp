@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include "ssh/keys/authfile_rsa1.h"
+#include "ssh/keys/host_key.h"
 #include "ssh/keys/key.h"
 #include "ssh/keys/rsa.h"
 #include "ssh/transport/cipher.h"
@@ -161,6 +162,10 @@ void ssh1_key_exchange(PacketContext* context) {
             __LINE__);
         fatal("Packet integrity error. (%d)", SSH_SMSG_PUBLIC_KEY);
     }
+
+    const BIGNUM* host_e = nullptr;
+    RSA_get0_key(host_key.get(), nullptr, &host_e, nullptr);
+    host_key_check_rsa1(context, host_e, host_n);
 
     ssh1_session_id(context->session_id, cookie, host_n, server_n);
 

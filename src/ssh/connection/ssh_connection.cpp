@@ -8,6 +8,7 @@
 
 #include "base/exception.h"
 #include "config/host_config.h"
+#include "ssh/keys/key_file_mode.h"
 #include "ssh/transport/compat.h"
 #include "ssh/wire/log.h"
 #include "ssh/wire/xmalloc.h"
@@ -125,6 +126,7 @@ void TSSHConnection::CopyHostSettings() {
         Context.password = xstrdup(Host->GetPassword().c_str());
     }
     if (!Host->GetKeyFile().empty()) {
+        key_file_check_mode(Host->GetKeyFile().c_str());
         if (Context.keyfile != nullptr) xfree(Context.keyfile);
         Context.keyfile = xstrdup(Host->GetKeyFile().c_str());
     }

@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 
 #include "ssh/keys/dsa.h"
+#include "ssh/keys/host_key.h"
 #include "ssh/transport/kex.h"
 #include "ssh/transport/ssh2.h"
 #include "ssh/wire/bufaux.h"
@@ -144,10 +145,11 @@ void ssh2_dh_exchange(PacketContext* context, KexResult* kex_in, const Buffer* o
         context->server_version_string != nullptr ? context->server_version_string : "",
         buffer_ptr(own), buffer_len(own), buffer_ptr(server), buffer_len(server),
         host_key_blob.get(), host_key_length, e, f.get(), shared.get(), hash);
-    host_key_blob.reset();
     if (dsa_verify(host_key.get(), signature.get(), signature_length, hash, sizeof hash,
                    &context->datafellows) != 1)
         fatal("dsa_verify failed for server_host_key");
+    host_key_check_blob(context, host_key_blob.get(), host_key_length);
+    host_key_blob.reset();
     host_key.reset();
 
     // The first exchange's hash is the session id for good (RFC 4253

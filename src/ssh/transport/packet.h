@@ -31,6 +31,7 @@
 #include "ssh/wire/buffer.h"
 
 class TSSHConnection;
+struct HostKey;
 struct PacketContext;
 
 // Sends all n bytes or raises.
@@ -38,6 +39,11 @@ using PacketWriteHook = void (*)(PacketContext* context, const void* bytes, uint
 // Receives up to n bytes; returns the count, 0 when the peer has closed, or a
 // negative value with errno set on failure.
 using PacketReadHook = int (*)(PacketContext* context, void* buffer, uint32_t n);
+
+// Decides whether the server's host key is trusted; raises to refuse it.
+// Called in the session thread once the key is known (SSH-2: its signature
+// over the exchange hash verified) and before any user authentication.
+using HostKeyHook = void (*)(PacketContext* context, const HostKey* key);
 
 // Longest packet accepted in either framing.
 constexpr uint32_t kMaxPacketLength = 256 * 1024;
@@ -102,6 +108,9 @@ struct PacketContext {
     // Set by sending KEXINIT, cleared by sending NEWKEYS: in between only
     // transport messages (1..49) may be sent.
     int kex_sending;
+    // --- Host trust (set before login; null accepts every key) ---
+    HostKeyHook host_key_hook;
+    void* host_key_hook_data;  // the hook's own, never touched by this layer
 };
 
 static_assert(std::is_trivial_v<PacketContext>, "a zeroed PacketContext must be a valid one");
