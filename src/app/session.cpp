@@ -9,6 +9,7 @@
 #include "base/exception.h"
 #include "config/telnet_config.h"
 #include "net/telnet_connection.h"
+#include "ssh/connection/ssh_connection.h"
 #include "term/termcap_emulator.h"
 
 TStringHistory UserHistory;
@@ -100,11 +101,14 @@ void TSession::AskLoginData() {
         BeginPrompt(false, nullptr, "%s@%s's password: ", Host.GetUser().c_str(),
                     Host.GetAddress().c_str());
         Host.SetPassword(ReadLine());
+        PasswordPrompted = true;
     }
 }
 
 void TSession::CreateConnection() {
     Connection = ::CreateConnection(Host, ScreenIndex);
+    if (auto* ssh = dynamic_cast<TSSHConnection*>(Connection.get()))
+        ssh->SetAuthPrompter(this, PasswordPrompted);
     Emulator = std::make_unique<TTermcapEmulator>(&Host, ScreenIndex);
 }
 

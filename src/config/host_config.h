@@ -24,6 +24,8 @@ constexpr int kLogFull = 2;
 constexpr int kAuthPassword = 1;
 constexpr int kAuthRsa = 2;
 constexpr int kAuthDsa = 3;
+constexpr int kAuthKey = 4;    // a key file of any type (SSH-2)
+constexpr int kAuthAgent = 5;  // the keys of the SSH agent (SSH-2)
 
 // A plain value: copying duplicates every text, so each session can own and
 // edit its copy (User and Password are filled in from prompts) without
@@ -75,7 +77,7 @@ class THostConfig {
     // negative when it comes from a configuration file.
     int GetMaxScrollSize() const { return MaxScrollSize; }
     void SetMaxScrollSize(int value) { MaxScrollSize = value; }
-    // kAuthPassword, kAuthRsa or kAuthDsa.
+    // kAuthPassword, kAuthRsa, kAuthDsa, kAuthKey or kAuthAgent.
     int GetAuthType() const { return AuthType; }
     void SetAuthType(int value) { AuthType = value; }
     // Index into TTelnetConfig's tables for bytes from the host.
