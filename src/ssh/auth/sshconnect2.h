@@ -15,7 +15,6 @@
 
 #include "ssh/auth/auth_prompter.h"
 #include "ssh/keys/blob.h"
-
 #include "ssh/transport/packet.h"
 #include "ssh/wire/buffer.h"
 
