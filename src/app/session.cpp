@@ -110,6 +110,7 @@ void TSession::AskLoginData() {
         Host.SetPassword(password);
         WipeString(password);
         WipeString(Line);  // the prompt's own copy
+        PasswordPrompted = true;
     }
 }
 
@@ -118,6 +119,7 @@ void TSession::CreateConnection() {
     if (auto* ssh = dynamic_cast<TSSHConnection*>(Connection.get())) {
         ssh->GetContext()->host_key_hook = HostKeyHook;
         ssh->GetContext()->host_key_hook_data = this;
+        ssh->SetAuthPrompter(this, PasswordPrompted);
     }
     Emulator = std::make_unique<TTermcapEmulator>(&Host, ScreenIndex);
 }

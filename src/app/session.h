@@ -13,6 +13,7 @@
 #include "config/host_config.h"
 #include "net/connection.h"
 #include "platform/sync.h"
+#include "ssh/auth/auth_prompter.h"
 #include "term/emulator.h"
 
 struct HostKey;
@@ -33,7 +34,7 @@ constexpr int kSessionQuestion = 3;  // the close question is shown
 // the connection has logged in; keys typed meanwhile are kept (up to
 // kMaxPendingKeys) and sent by Run right after the login, so the main thread
 // never waits for a connection to be made.
-class TSession : public TSimpleSession {
+class TSession : public TSimpleSession, public Ssh2AuthPrompter {
   public:
     static constexpr std::size_t kMaxPendingKeys = 1024;
     // Bytes asked of the connection per read.
@@ -59,6 +60,10 @@ class TSession : public TSimpleSession {
     // After the login, until the session ends.
     bool IsStarted() const { return Started.load(std::memory_order_acquire); }
     const THostConfig& GetHost() const { return Host; }
+
+    // The SSH-2 login's prompts, on this session's screen (session thread).
+    void Show(const std::string& text) override;
+    bool Ask(const std::string& prompt, bool echo, bool may_cancel, std::string* answer) override;
 
   protected:
     // The steps of Run.
@@ -117,4 +122,6 @@ class TSession : public TSimpleSession {
     std::atomic<bool> Started{false};
     // A write from the main thread has failed and been reported.
     std::atomic<bool> Failed{false};
+    // The password was typed at the login prompt (session thread).
+    bool PasswordPrompted = false;
 };

@@ -3,19 +3,27 @@
 #include "base/exception.h"
 
 void DecodeAuth(const std::string& text, THostConfig& host) {
-    static const char* const kPrefixes[] = {"pwd:", "rsa:", "dsa:"};
+    static const struct {
+        const char* prefix;
+        int type;
+    } kForms[] = {
+        {"pwd:", kAuthPassword}, {"rsa:", kAuthRsa}, {"dsa:", kAuthDsa}, {"key:", kAuthKey}};
     host.SetAuthType(0);
-    for (int i = 0; i < 3; ++i) {
-        if (text.compare(0, 4, kPrefixes[i]) == 0) {
-            host.SetAuthType(i + 1);
+    for (const auto& form : kForms) {
+        if (text.compare(0, 4, form.prefix) == 0) {
+            host.SetAuthType(form.type);
             std::string rest = text.substr(4);
-            if (i + 1 == kAuthPassword) {
+            if (form.type == kAuthPassword) {
                 host.SetPassword(rest);
             } else {
                 host.SetKeyFile(rest);
             }
             return;
         }
+    }
+    if (text == "agent") {
+        host.SetAuthType(kAuthAgent);
+        return;
     }
     ThrowError("DecodeAuth. Unknown SSH authentication type: |%s|.", text.c_str());
 }

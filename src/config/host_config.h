@@ -27,6 +27,8 @@ constexpr int kLogFull = 2;
 constexpr int kAuthPassword = 1;
 constexpr int kAuthRsa = 2;
 constexpr int kAuthDsa = 3;
+constexpr int kAuthKey = 4;    // a key file of any type (SSH-2)
+constexpr int kAuthAgent = 5;  // the keys of the SSH agent (SSH-2)
 
 // Values of THostConfig::HostKeyCheck: what an unknown or changed SSH host
 // key meets.
@@ -96,7 +98,7 @@ class THostConfig {
     // negative when it comes from a configuration file.
     int GetMaxScrollSize() const { return MaxScrollSize; }
     void SetMaxScrollSize(int value) { MaxScrollSize = value; }
-    // kAuthPassword, kAuthRsa or kAuthDsa.
+    // kAuthPassword, kAuthRsa, kAuthDsa, kAuthKey or kAuthAgent.
     int GetAuthType() const { return AuthType; }
     void SetAuthType(int value) { AuthType = value; }
     // Index into TTelnetConfig's tables for bytes from the host.

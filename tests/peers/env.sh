@@ -27,6 +27,8 @@ export QUENLOR_SSH2JS_ARCFOUR_PORT=$((2229 + _off))   # arcfour only
 export QUENLOR_SSH2JS_HMACMD5_PORT=$((2230 + _off))   # all four ciphers, hmac-md5 only
 export QUENLOR_SSHD_REKEY_PORT=$((2231 + _off))  # the sshd set-up with "RekeyLimit 256K": re-keys often
 export QUENLOR_SSH2JS_REKEY_PORT=$((2232 + _off))  # npm ssh2 server: re-keys after every 256 KB of output
+export QUENLOR_SSHD_KBDINT_PORT=$((2260 + _off))  # sshd: keyboard-interactive (PAM) only
+export QUENLOR_SSHD_KEYS_PORT=$((2261 + _off))    # sshd: public keys only, every key type
 export QUENLOR_SSH1_PORT=$((2225 + _off))        # SSH-1 peer offering 3DES and Blowfish
 export QUENLOR_SSH1_NO3DES_PORT=$((2226 + _off)) # SSH-1 peer offering Blowfish only
 export QUENLOR_TELNET_PORT=$((2323 + _off))      # inetutils-telnetd behind socat
@@ -44,6 +46,18 @@ export QUENLOR_HOST_DSA_KEY=$QUENLOR_PEERS_STATE/host_dsa        # SSH-2 host ke
 export QUENLOR_USER_DSA_KEY=$QUENLOR_PEERS_STATE/user_dsa        # "BEGIN DSA PRIVATE KEY"
 export QUENLOR_USER_DSA_PUB=$QUENLOR_PEERS_STATE/user_dsa.pub
 export QUENLOR_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/authorized_keys
+# User keys of every type for the public-key peer (setup-user-keys.sh, made by ssh-keygen);
+# the encrypted ones take QUENLOR_USER_KEY_PASSPHRASE.
+export QUENLOR_USER_KEY_PASSPHRASE=quenlor-key-pass
+export QUENLOR_USER_ED25519_KEY=$QUENLOR_PEERS_STATE/user_ed25519          # OpenSSH, plain
+export QUENLOR_USER_ED25519_ENC_KEY=$QUENLOR_PEERS_STATE/user_ed25519_enc  # OpenSSH, encrypted
+export QUENLOR_USER_ECDSA256_KEY=$QUENLOR_PEERS_STATE/user_ecdsa256        # PEM, plain
+export QUENLOR_USER_ECDSA384_KEY=$QUENLOR_PEERS_STATE/user_ecdsa384        # OpenSSH, encrypted
+export QUENLOR_USER_ECDSA521_KEY=$QUENLOR_PEERS_STATE/user_ecdsa521        # PKCS #8, encrypted
+export QUENLOR_USER_RSA_KEY=$QUENLOR_PEERS_STATE/user_rsa                  # OpenSSH, encrypted
+export QUENLOR_USER_RSA_PEM_KEY=$QUENLOR_PEERS_STATE/user_rsa_pem          # PEM, encrypted
+export QUENLOR_USER_AGENT_KEY=$QUENLOR_PEERS_STATE/user_agent_rsa          # for ssh-agent, plain
+export QUENLOR_KEYS_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/keys_authorized_keys
 export QUENLOR_USER_RSA1_KEY=$QUENLOR_PEERS_STATE/user_rsa1      # SSH-1 key file, cipher 0
 export QUENLOR_USER_RSA1_PUB=$QUENLOR_PEERS_STATE/user_rsa1.pub  # "bits e n comment"
 export QUENLOR_SSH1_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/ssh1_authorized_keys

@@ -3,6 +3,7 @@
 #include "base/exception.h"
 #include "config/host_config.h"
 #include "console/console.h"
+#include "ssh/auth/auth_options.h"
 #include "ssh/auth/sshconnect2.h"
 #include "ssh/transport/kex.h"
 
@@ -59,16 +60,9 @@ void TSSH2Connection::LoginSteps() {
     ssh2_key_exchange(&Context);
     Channel.rekey.keys_since = std::chrono::steady_clock::now();
 
-    switch (Host->GetAuthType()) {
-        case kAuthPassword:
-            ssh2_userauth(&Context, Host->GetUser().c_str(), SSH2_AUTH_PASSWORD);
-            break;
-        case kAuthDsa:
-            ssh2_userauth(&Context, Host->GetUser().c_str(), SSH2_AUTH_PUBKEY);
-            break;
-        default:
-            ThrowError("TSSH2Connection::Login. Unknown authentication method.");
-    }
+    Ssh2AuthOptions options = ssh2_auth_options(*Host, AuthPrompter, PasswordPrompted);
+    ssh2_authenticate(&Context, &options);
+    WipeString(&options.password);
 
     ssh2_channel_open(&Context, &Channel, &SendLock);
     // The pseudo-terminal gets the real terminal's size, which every screen

@@ -15,6 +15,7 @@
 
 #include "net/tcp_connection.h"
 #include "platform/sync.h"
+#include "ssh/auth/auth_prompter.h"
 #include "ssh/transport/packet.h"
 
 // The software version this client announces.
@@ -46,6 +47,14 @@ class TSSHConnection : public TTCPConnection {
     static int ReadHook(PacketContext* context, void* buffer, uint32_t n);
     [[noreturn]] static void FatalHook(const char* text);
 
+    // Where the SSH-2 login asks the user (may stay null: nothing is asked),
+    // and whether the host's password was typed at the login prompt rather
+    // than configured. Set before Login.
+    void SetAuthPrompter(Ssh2AuthPrompter* prompter, bool password_prompted) {
+        AuthPrompter = prompter;
+        PasswordPrompted = password_prompted;
+    }
+
     PacketContext* GetContext() { return &Context; }
     int GetProtocolMajor() const { return ProtocolMajor; }
     int GetProtocolMinor() const { return ProtocolMinor; }
@@ -57,4 +66,6 @@ class TSSHConnection : public TTCPConnection {
     int ProtocolMajor = 0;
     int ProtocolMinor = 0;
     TCriticalSection SendLock;
+    Ssh2AuthPrompter* AuthPrompter = nullptr;
+    bool PasswordPrompted = false;
 };

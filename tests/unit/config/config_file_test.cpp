@@ -140,7 +140,7 @@ TEST(ConfigErrors, ExactMessages) {
          "Config error. Table not found: INCOMING_RECODE_TABLE = KOI8R_ALT."},
         {"OUTGOING_RECODE_TABLE=none\n",
          "Config error. Table not found: OUTGOING_RECODE_TABLE = none."},
-        {"SSH_AUTH=key:file\n", "DecodeAuth. Unknown SSH authentication type: |key:file|."},
+        {"SSH_AUTH=pgp:file\n", "DecodeAuth. Unknown SSH authentication type: |pgp:file|."},
         {"ADDRESS=host:\n", "DecodeAddress error. Unknown protocol: host."},
     };
     for (const Case& c : cases) {
