@@ -9,6 +9,10 @@
 // Values of THostConfig::Protocol; the number is the position of the name in
 // the list DecodeAddress knows ("telnet", "ssh", "file", "ssh2", "serial").
 constexpr int kProtocolTelnet = 0;
+// The configurable SSH-2 algorithm lists: SSH_KEX, SSH_HOSTKEYS, SSH_CIPHERS,
+// SSH_MACS.
+enum TSshAlgorithmKind { kSshKex, kSshHostKeys, kSshCiphers, kSshMacs, kSshAlgorithmKinds };
+
 constexpr int kProtocolSsh = 1;
 constexpr int kProtocolFile = 2;
 constexpr int kProtocolSsh2 = 3;
@@ -122,6 +126,11 @@ class THostConfig {
     const std::string& GetUser() const { return User; }
     void SetUser(const std::string& value) { User = value; }
 
+    // SSH-2 algorithm lists (comma lists as configured; empty: the default
+    // offer). Index by TSshAlgorithmKind.
+    const std::string& GetSshAlgorithms(int kind) const { return SshAlgorithms[kind]; }
+    void SetSshAlgorithms(int kind, const std::string& value) { SshAlgorithms[kind] = value; }
+
   private:
     std::string Address;
     int ConsoleType = kConsoleNcsa;
@@ -146,4 +155,5 @@ class THostConfig {
     uint64_t RekeyBytes = uint64_t{1} << 30;
     int64_t RekeySeconds = 3600;
     std::string User;
+    std::string SshAlgorithms[4];
 };

@@ -8,6 +8,7 @@
 #include "config/decode_address.h"
 #include "config/decode_auth.h"
 #include "config/decode_rekey_limit.h"
+#include "ssh/transport/kex.h"
 
 int LineNumber = 0;
 
@@ -52,6 +53,10 @@ enum TKey {
     kTermcap,
     kTerm,
     kUser,
+    kSshKexAlgorithms,
+    kSshHostKeyAlgorithms,
+    kSshCipherList,  // before SSH_CIPHER, its prefix
+    kSshMacList,
     kSshCipher,
     kSshCompression,
     kSshPassword,
@@ -80,6 +85,10 @@ constexpr const char* kKeyNames[kKeyCount] = {
     "TERMCAP",
     "TERM",
     "USER",
+    "SSH_KEX",
+    "SSH_HOSTKEYS",
+    "SSH_CIPHERS",
+    "SSH_MACS",
     "SSH_CIPHER",
     "SSH_COMPRESSION",
     "SSH_PASSWORD",
@@ -220,6 +229,21 @@ void TTelnetConfig::ParseConfigLine(std::istream& file, const std::string& line,
         case kUser:
             host.SetUser(value);
             break;
+        case kSshKexAlgorithms:
+        case kSshHostKeyAlgorithms:
+        case kSshCipherList:
+        case kSshMacList: {
+            static constexpr int kSlots[] = {PROPOSAL_KEX_ALGS, PROPOSAL_SERVER_HOST_KEY_ALGS,
+                                             PROPOSAL_ENC_ALGS_CTOS, PROPOSAL_MAC_ALGS_CTOS};
+            const int kind = key - kSshKexAlgorithms;
+            std::string unknown = kex_unknown_name(kSlots[kind], value);
+            if (!unknown.empty()) {
+                ThrowError("Config error. Unknown SSH algorithm for %s: %s.", name,
+                           unknown.c_str());
+            }
+            host.SetSshAlgorithms(kind, value);
+            break;
+        }
         case kSshCipher:
             break;
         case kSshCompression:

@@ -29,6 +29,10 @@ export QUENLOR_SSHD_REKEY_PORT=$((2231 + _off))  # the sshd set-up with "RekeyLi
 export QUENLOR_SSH2JS_REKEY_PORT=$((2232 + _off))  # npm ssh2 server: re-keys after every 256 KB of output
 export QUENLOR_SSHD_KBDINT_PORT=$((2260 + _off))  # sshd: keyboard-interactive (PAM) only
 export QUENLOR_SSHD_KEYS_PORT=$((2261 + _off))    # sshd: public keys only, every key type
+# Modern and middle-generation SSH-2 (start-sshd-modern.sh).
+export QUENLOR_SSHD_MODERN_PORT=$((2240 + _off))   # every algorithm of this sshd and Quenlor
+export QUENLOR_SSHD_DEFAULT_PORT=$((2241 + _off))  # Debian's defaults, no algorithm settings
+export QUENLOR_SSHD_GEAR_PORT=$((2242 + _off))     # group14-sha1, ssh-rsa, aes128-cbc, hmac-sha1 only
 export QUENLOR_SSH1_PORT=$((2225 + _off))        # SSH-1 peer offering 3DES and Blowfish
 export QUENLOR_SSH1_NO3DES_PORT=$((2226 + _off)) # SSH-1 peer offering Blowfish only
 export QUENLOR_TELNET_PORT=$((2323 + _off))      # inetutils-telnetd behind socat
@@ -43,6 +47,11 @@ export QUENLOR_TEST_PROMPT='quenlor$ '
 
 # Keys (written by setup-accounts.sh).
 export QUENLOR_HOST_DSA_KEY=$QUENLOR_PEERS_STATE/host_dsa        # SSH-2 host key, PEM, ssh-dss
+export QUENLOR_HOST_ED25519_KEY=$QUENLOR_PEERS_STATE/host_ed25519  # modern sshd host keys
+export QUENLOR_HOST_ECDSA256_KEY=$QUENLOR_PEERS_STATE/host_ecdsa256
+export QUENLOR_HOST_ECDSA384_KEY=$QUENLOR_PEERS_STATE/host_ecdsa384
+export QUENLOR_HOST_ECDSA521_KEY=$QUENLOR_PEERS_STATE/host_ecdsa521
+export QUENLOR_HOST_RSA_KEY=$QUENLOR_PEERS_STATE/host_rsa
 export QUENLOR_USER_DSA_KEY=$QUENLOR_PEERS_STATE/user_dsa        # "BEGIN DSA PRIVATE KEY"
 export QUENLOR_USER_DSA_PUB=$QUENLOR_PEERS_STATE/user_dsa.pub
 export QUENLOR_AUTHORIZED_KEYS=$QUENLOR_PEERS_STATE/authorized_keys

@@ -6,6 +6,7 @@ HERE=$(dirname "${BASH_SOURCE[0]}")
 
 bash "$HERE/setup-accounts.sh"
 bash "$HERE/start-sshd.sh"
+bash "$HERE/start-sshd-modern.sh"
 bash "$HERE/start-telnetd.sh"
 bash "$HERE/start-ssh2js.sh"
 bash "$HERE/start-ssh1.sh"

@@ -3,4 +3,5 @@
 set -euo pipefail
 HERE=$(dirname "${BASH_SOURCE[0]}")
 
-bash "$HERE/stop-server.sh" ssh1-no3des ssh1 ssh2js telnetd sshd-keys sshd-kbdint sshd-rekey sshd-nokex sshd
+bash "$HERE/stop-server.sh" ssh1-no3des ssh1 ssh2js telnetd sshd-keys sshd-kbdint sshd-rekey sshd-nokex sshd \
+  sshd-gear sshd-default sshd-modern

@@ -142,6 +142,8 @@ void ssh2_userauth(PacketContext* context, const char* user, int method) {
     packet_write_wait(context);
 
     int type = packet_read(context, nullptr);
+    // RFC 8308: the extensions asked for with ext-info-c may come first.
+    while (type == SSH2_MSG_EXT_INFO) type = packet_read(context, nullptr);
     if (type != SSH2_MSG_SERVICE_ACCEPT) fatal("denied SSH2_MSG_SERVICE_ACCEPT: %d", type);
     if (packet_remaining(context) > 0) {
         XmallocPtr<char> service(static_cast<char*>(packet_get_string(context, nullptr)));

@@ -10,6 +10,7 @@
 #include "config/host_config.h"
 #include "ssh/keys/key_file_mode.h"
 #include "ssh/transport/compat.h"
+#include "ssh/transport/kex.h"
 #include "ssh/wire/log.h"
 #include "ssh/wire/xmalloc.h"
 
@@ -130,4 +131,15 @@ void TSSHConnection::CopyHostSettings() {
         if (Context.keyfile != nullptr) xfree(Context.keyfile);
         Context.keyfile = xstrdup(Host->GetKeyFile().c_str());
     }
+    auto copy_list = [&](char*& field, int kind, const char* suffix) {
+        const std::string& list = Host->GetSshAlgorithms(kind);
+        if (list.empty()) return;
+        if (field != nullptr) xfree(field);
+        field = xstrdup((list + suffix).c_str());
+    };
+    // The configured key exchange list still asks for the server's extensions.
+    copy_list(Context.kex_list, kSshKex, std::string(",").append(KEX_EXT_INFO_C).c_str());
+    copy_list(Context.hostkey_list, kSshHostKeys, "");
+    copy_list(Context.cipher_list, kSshCiphers, "");
+    copy_list(Context.mac_list, kSshMacs, "");
 }

@@ -5,10 +5,6 @@
 
 #include <openssl/crypto.h>
 
-#include "ssh/keys/dsa.h"
-#include "ssh/keys/host_key.h"
-#include "ssh/transport/kex.h"
-#include "ssh/transport/ssh2.h"
 #include "ssh/wire/bufaux.h"
 #include "ssh/wire/log.h"
 #include "ssh/wire/scoped.h"
@@ -32,10 +28,6 @@ struct DhFree {
 };
 using DhPtr = std::unique_ptr<DH, DhFree>;
 
-struct KexResultFree {
-    void operator()(KexResult* kex) const { kex_result_free(kex); }
-};
-
 struct Wiped {
     unsigned char* bytes;
     size_t length;
@@ -46,14 +38,6 @@ struct Wiped {
         }
     }
 };
-
-void integrity_check(PacketContext* context, int line) {
-    int remaining = packet_remaining(context);
-    if (remaining > 0) {
-        log("Packet integrity error (%d bytes remaining) at %s:%d", remaining, __FILE__, line);
-        fatal("Packet integrity error.");
-    }
-}
 
 }  // namespace
 
@@ -102,66 +86,92 @@ bool dh_check_public(const DH* dh, const BIGNUM* value) {
     return false;
 }
 
-void ssh2_dh_exchange(PacketContext* context, KexResult* kex_in, const Buffer* own,
-                      const Buffer* server) {
-    std::unique_ptr<KexResult, KexResultFree> kex(kex_in);
-    debug("Sending SSH2_MSG_KEXDH_INIT.");
-    DhPtr dh(dh_new_group1());
-    const BIGNUM* e = DH_get0_pub_key(dh.get());
-    packet_start(context, SSH2_MSG_KEXDH_INIT);
-    packet_put_bignum2(context, e);
-    packet_send(context);
-    packet_write_wait(context);
+DH* dh_new_with(const BIGNUM* p, const BIGNUM* g, int private_bits) {
+    DhPtr dh(DH_new());
+    if (!dh) fatal("DH_new");
+    BignumPtr prime(BN_dup(p));
+    BignumPtr generator(BN_dup(g));
+    if (!prime || !generator || DH_set0_pqg(dh.get(), prime.get(), nullptr, generator.get()) != 1)
+        fatal("DH_new");
+    prime.release();
+    generator.release();
+    if (DH_set_length(dh.get(), private_bits) != 1) fatal("DH_set_length");
+    for (int tries = 0;; tries++) {
+        if (DH_generate_key(dh.get()) != 1) fatal("DH_generate_key");
+        if (tries > kMaxKeyTries) fatal("dh_new_with: too many bad keys: giving up");
+        if (dh_value_in_range(p, DH_get0_pub_key(dh.get()))) break;
+    }
+    return dh.release();
+}
 
-    debug("Wait SSH2_MSG_KEXDH_REPLY.");
-    packet_read_expect(context, nullptr, SSH2_MSG_KEXDH_REPLY);
-    debug("Got SSH2_MSG_KEXDH_REPLY.");
-    uint32_t host_key_length = 0;
-    XmallocPtr<unsigned char> host_key_blob(
-        static_cast<unsigned char*>(packet_get_string(context, &host_key_length)));
-    KeyPtr host_key(dsa_key_from_blob(host_key_blob.get(), host_key_length));
-    if (!host_key) fatal("cannot decode server_host_key_blob");
-    BignumPtr f(BN_new());
-    if (!f) fatal("dh_server_pub == NULL");
-    packet_get_bignum2(context, f.get(), nullptr);
-    uint32_t signature_length = 0;
-    XmallocPtr<unsigned char> signature(
-        static_cast<unsigned char*>(packet_get_string(context, &signature_length)));
-    integrity_check(context, __LINE__);
-    if (!dh_check_public(dh.get(), f.get())) fatal("bad server public DH value");
+BIGNUM* dh_fixed_prime(int bits) {
+    switch (bits) {
+        case 1024:
+            return BN_get_rfc2409_prime_1024(nullptr);
+        case 2048:
+            return BN_get_rfc3526_prime_2048(nullptr);
+        case 4096:
+            return BN_get_rfc3526_prime_4096(nullptr);
+        case 8192:
+            return BN_get_rfc3526_prime_8192(nullptr);
+        default:
+            return nullptr;
+    }
+}
 
-    const int size = DH_size(dh.get());
+bool dh_value_in_range(const BIGNUM* p, const BIGNUM* value) {
+    if (value == nullptr || BN_is_negative(value) || BN_cmp(value, BN_value_one()) <= 0)
+        return false;
+    BignumPtr p_minus_1(BN_dup(p));
+    if (!p_minus_1 || BN_sub_word(p_minus_1.get(), 1) != 1) fatal("dh_value_in_range: BN_dup");
+    return BN_cmp(value, p_minus_1.get()) < 0;
+}
+
+bool dh_group_acceptable(const BIGNUM* p, const BIGNUM* g, int min_bits, int max_bits,
+                         const char** why) {
+    const int bits = BN_num_bits(p);
+    if (bits < min_bits || bits > max_bits) {
+        *why = "group size out of range";
+        return false;
+    }
+    if (!BN_is_odd(p) || !dh_value_in_range(p, g)) {
+        *why = "bad group parameters";
+        return false;
+    }
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> bn(BN_CTX_new(), BN_CTX_free);
+    BignumPtr q(BN_dup(p));
+    if (!bn || !q || BN_rshift1(q.get(), q.get()) != 1) fatal("dh_group_acceptable: BN_dup");
+    // A handful of rounds: the server chose the group and could cheat anyway
+    // by other means; this catches broken or trivially weak groups cheaply.
+    constexpr int kRounds = 4;
+    if (BN_is_prime_ex(p, kRounds, bn.get(), nullptr) != 1 ||
+        BN_is_prime_ex(q.get(), kRounds, bn.get(), nullptr) != 1) {
+        *why = "group modulus is not a safe prime";
+        return false;
+    }
+    return true;
+}
+
+BIGNUM* dh_shared_secret(DH* dh, const BIGNUM* peer_value) {
+    const int size = DH_size(dh);
     Wiped secret{static_cast<unsigned char*>(xmalloc(static_cast<size_t>(size))),
                  static_cast<size_t>(size)};
     std::memset(secret.bytes, 0, secret.length);
-    const int secret_length = DH_compute_key(secret.bytes, f.get(), dh.get());
+    const int secret_length = DH_compute_key(secret.bytes, peer_value, dh);
     if (secret_length < 0) fatal("DH_compute_key failed");
-    BignumPtr shared(BN_bin2bn(secret.bytes, secret_length, nullptr));
-    if (!shared) fatal("kex: BN_bin2bn failed");
+    BIGNUM* shared = BN_bin2bn(secret.bytes, secret_length, nullptr);
+    if (shared == nullptr) fatal("kex: BN_bin2bn failed");
+    return shared;
+}
 
-    unsigned char hash[20];
-    kex_exchange_hash(
-        context->client_version_string != nullptr ? context->client_version_string : "",
-        context->server_version_string != nullptr ? context->server_version_string : "",
-        buffer_ptr(own), buffer_len(own), buffer_ptr(server), buffer_len(server),
-        host_key_blob.get(), host_key_length, e, f.get(), shared.get(), hash);
-    if (dsa_verify(host_key.get(), signature.get(), signature_length, hash, sizeof hash,
-                   &context->datafellows) != 1)
-        fatal("dsa_verify failed for server_host_key");
-    host_key_check_blob(context, host_key_blob.get(), host_key_length);
-    host_key_blob.reset();
-    host_key.reset();
+const BIGNUM* dh_public_value(const DH* dh) {
+    return DH_get0_pub_key(dh);
+}
 
-    // The first exchange's hash is the session id for good (RFC 4253
-    // section 7.2); a re-key derives its keys with it.
-    const bool first = context->session_id2 == nullptr;
-    kex_derive_all(kex.get(), hash, shared.get(), first ? nullptr : context->session_id2);
-    packet_set_kex(context, kex.release());
+const BIGNUM* dh_prime(const DH* dh) {
+    return DH_get0_p(dh);
+}
 
-    if (first) {
-        context->session_id2 = static_cast<unsigned char*>(xmalloc(sizeof hash));
-        std::memcpy(context->session_id2, hash, sizeof hash);
-        context->session_id2_len = sizeof hash;
-    }
-    OPENSSL_cleanse(hash, sizeof hash);
+void dh_release(DH* dh) {
+    DH_free(dh);
 }

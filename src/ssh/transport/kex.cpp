@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ssh/keys/sshkey.h"
 #include "ssh/transport/cipher.h"
+#include "ssh/transport/cipher_table.h"
 #include "ssh/transport/compat.h"
-#include "ssh/transport/dh.h"
+#include "ssh/transport/kex_method.h"
+#include "ssh/transport/mac_table.h"
 #include "ssh/transport/ssh2.h"
 #include "ssh/wire/bufaux.h"
 #include "ssh/wire/log.h"
@@ -14,20 +17,6 @@
 #include "ssh/wire/xmalloc.h"
 
 namespace {
-
-struct CipherParameters {
-    int number;
-    uint32_t key_len;
-    uint32_t iv_len;
-    int block_size;
-};
-
-constexpr CipherParameters kCiphers[] = {
-    {SSH_CIPHER_BLOWFISH_CBC, 16, 8, 8},
-    {SSH_CIPHER_3DES_CBC, 24, 8, 8},
-    {SSH_CIPHER_ARCFOUR, 16, 0, 8},
-    {SSH_CIPHER_CAST128_CBC, 16, 8, 8},
-};
 
 // The ten server lists, released when the scope is left.
 struct ServerProposal {
@@ -54,38 +43,42 @@ void integrity_check(PacketContext* context, int line) {
 void choose_enc(Enc* enc, const char* own, const char* server) {
     XmallocPtr<char> name(match_first(own, server));
     if (!name) fatal("no matching cipher found: client %s server %s", own, server);
-    int number = cipher_number(name.get());
-    const CipherParameters* found = nullptr;
-    for (const CipherParameters& parameters : kCiphers)
-        if (parameters.number == number) found = &parameters;
-    if (found == nullptr) fatal("unsupported cipher %s", name.get());
-    enc->type = number;
-    enc->key_len = found->key_len;
-    enc->iv_len = found->iv_len;
-    enc->block_size = found->block_size;
+    const CipherRow* row = cipher_row_find(name.get());
+    if (row == nullptr) fatal("unsupported cipher %s", name.get());
+    enc->type = row->engine == CipherEngine::Legacy ? row->legacy_number : SSH_CIPHER_NONE;
+    enc->row = row;
+    enc->key_len = row->key_len;
+    enc->iv_len = row->iv_len;
+    enc->block_size = static_cast<int>(row->block_size);
     enc->enabled = 0;
     enc->key = nullptr;
     enc->iv = nullptr;
     enc->name = name.release();
 }
 
-void choose_mac(Mac* mac, const char* own, const char* server, int datafellows) {
-    XmallocPtr<char> name(match_first(own, server));
-    if (!name) fatal("no matching mac found: client %s server %s", own, server);
-    if (std::strcmp(name.get(), "hmac-md5") == 0) {
-        mac->md = EVP_md5();
-    } else if (std::strcmp(name.get(), "hmac-sha1") == 0) {
-        mac->md = EVP_sha1();
-    } else if (std::strcmp(name.get(), KEX_MAC_RIPEMD160) == 0) {
-        mac->md = EVP_ripemd160();
-    } else {
-        fatal("unsupported mac %s", name.get());
-    }
-    if (mac->md == nullptr) fatal("unsupported mac %s", name.get());
-    mac->mac_len = EVP_MD_get_size(mac->md);
-    mac->key_len = (datafellows & SSH_BUG_HMACKEY) ? 16 : static_cast<uint32_t>(mac->mac_len);
+// An AEAD cipher brings its own integrity: the MAC lists are not looked at.
+void choose_mac(Mac* mac, const Enc& enc, const char* own, const char* server, int datafellows) {
     mac->enabled = 0;
     mac->key = nullptr;
+    if (cipher_row_is_aead(enc.row)) {
+        mac->md = nullptr;
+        mac->mac_len = 0;
+        mac->key_len = 0;
+        mac->etm = 0;
+        mac->name = xstrdup("<implicit>");
+        return;
+    }
+    XmallocPtr<char> name(match_first(own, server));
+    if (!name) fatal("no matching mac found: client %s server %s", own, server);
+    const MacRow* row = mac_row_find(name.get());
+    if (row == nullptr) fatal("unsupported mac %s", name.get());
+    mac->md = EVP_get_digestbyname(row->digest);
+    if (mac->md == nullptr) fatal("unsupported mac %s", name.get());
+    mac->mac_len = static_cast<int>(row->mac_len);
+    mac->key_len = row->key_len;
+    // Old servers key the original HMACs with 16 bytes only.
+    if (!row->etm && (datafellows & SSH_BUG_HMACKEY)) mac->key_len = 16;
+    mac->etm = row->etm ? 1 : 0;
     mac->name = name.release();
 }
 
@@ -121,10 +114,96 @@ void split_kexinit(Buffer* payload, char* lists[PROPOSAL_MAX]) {
 
 }  // namespace
 
+namespace {
+
+template <typename Row, typename NameOf>
+std::string join_rows(const Row* rows, int count, NameOf name_of) {
+    std::string list;
+    for (int i = 0; i < count; i++) {
+        if (!list.empty()) list += ',';
+        list += name_of(rows[i]);
+    }
+    return list;
+}
+
+struct DefaultLists {
+    std::string kex, hostkeys, ciphers, macs;
+    DefaultLists() {
+        int count = 0;
+        const KexMethod* methods = kex_methods(&count);
+        kex = join_rows(methods, count, [](const KexMethod& m) { return m.name; }) + "," +
+              KEX_EXT_INFO_C;
+        const char* const* names = sshkey_algorithms(&count);
+        hostkeys = join_rows(names, count, [](const char* n) { return n; });
+        size_t rows = 0;
+        const CipherRow* ciphers_table = cipher_rows(&rows);
+        ciphers = join_rows(ciphers_table, static_cast<int>(rows),
+                            [](const CipherRow& r) { return r.name; });
+        const MacRow* macs_table = mac_rows(&rows);
+        macs =
+            join_rows(macs_table, static_cast<int>(rows), [](const MacRow& r) { return r.name; });
+    }
+};
+
+const DefaultLists& defaults() {
+    static const DefaultLists lists;
+    return lists;
+}
+
+bool known_name(int proposal_index, const std::string& name) {
+    switch (proposal_index) {
+        case PROPOSAL_KEX_ALGS:
+            return kex_method_find(name.c_str()) != nullptr;
+        case PROPOSAL_SERVER_HOST_KEY_ALGS:
+            return sshkey_type_of_algorithm(name.c_str()) != nullptr;
+        case PROPOSAL_ENC_ALGS_CTOS:
+        case PROPOSAL_ENC_ALGS_STOC:
+            return cipher_row_find(name.c_str()) != nullptr;
+        case PROPOSAL_MAC_ALGS_CTOS:
+        case PROPOSAL_MAC_ALGS_STOC:
+            return mac_row_find(name.c_str()) != nullptr;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+const char* kex_default_list(int proposal_index) {
+    switch (proposal_index) {
+        case PROPOSAL_KEX_ALGS:
+            return defaults().kex.c_str();
+        case PROPOSAL_SERVER_HOST_KEY_ALGS:
+            return defaults().hostkeys.c_str();
+        case PROPOSAL_ENC_ALGS_CTOS:
+        case PROPOSAL_ENC_ALGS_STOC:
+            return defaults().ciphers.c_str();
+        case PROPOSAL_MAC_ALGS_CTOS:
+        case PROPOSAL_MAC_ALGS_STOC:
+            return defaults().macs.c_str();
+        default:
+            return "";
+    }
+}
+
+std::string kex_unknown_name(int proposal_index, const std::string& list) {
+    size_t start = 0;
+    for (;;) {
+        size_t comma = list.find(',', start);
+        std::string name = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (name.empty() || !known_name(proposal_index, name)) return name.empty() ? "," : name;
+        if (comma == std::string::npos) return "";
+        start = comma + 1;
+    }
+}
+
 void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOSAL_MAX]) {
-    proposal[PROPOSAL_KEX_ALGS] = KEX_DH1;
-    proposal[PROPOSAL_SERVER_HOST_KEY_ALGS] = "ssh-dss";
-    const char* ciphers = KEX_DEFAULT_ENCRYPT;
+    proposal[PROPOSAL_KEX_ALGS] =
+        context->kex_list != nullptr ? context->kex_list : kex_default_list(PROPOSAL_KEX_ALGS);
+    proposal[PROPOSAL_SERVER_HOST_KEY_ALGS] = context->hostkey_list != nullptr
+                                                  ? context->hostkey_list
+                                                  : kex_default_list(PROPOSAL_SERVER_HOST_KEY_ALGS);
+    const char* ciphers = kex_default_list(PROPOSAL_ENC_ALGS_CTOS);
     if (context->cipher_list != nullptr) {
         ciphers = context->cipher_list;
     } else if (context->cipher_type == SSH_CIPHER_3DES) {
@@ -134,8 +213,10 @@ void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOS
     }
     proposal[PROPOSAL_ENC_ALGS_CTOS] = ciphers;
     proposal[PROPOSAL_ENC_ALGS_STOC] = ciphers;
-    proposal[PROPOSAL_MAC_ALGS_CTOS] = KEX_DEFAULT_MAC;
-    proposal[PROPOSAL_MAC_ALGS_STOC] = KEX_DEFAULT_MAC;
+    const char* macs =
+        context->mac_list != nullptr ? context->mac_list : kex_default_list(PROPOSAL_MAC_ALGS_CTOS);
+    proposal[PROPOSAL_MAC_ALGS_CTOS] = macs;
+    proposal[PROPOSAL_MAC_ALGS_STOC] = macs;
     const char* compression = context->compression ? "zlib" : "none";
     proposal[PROPOSAL_COMP_ALGS_CTOS] = compression;
     proposal[PROPOSAL_COMP_ALGS_STOC] = compression;
@@ -218,18 +299,19 @@ KexResult* kex_choose(const PacketContext* context, const char* const own[PROPOS
         int mac_index = mode == MODE_OUT ? PROPOSAL_MAC_ALGS_CTOS : PROPOSAL_MAC_ALGS_STOC;
         int comp_index = mode == MODE_OUT ? PROPOSAL_COMP_ALGS_CTOS : PROPOSAL_COMP_ALGS_STOC;
         choose_enc(&kex->enc[mode], own[enc_index], server[enc_index]);
-        choose_mac(&kex->mac[mode], own[mac_index], server[mac_index], context->datafellows);
+        choose_mac(&kex->mac[mode], kex->enc[mode], own[mac_index], server[mac_index],
+                   context->datafellows);
         choose_comp(&kex->comp[mode], own[comp_index], server[comp_index]);
         debug("kex: %s %s %s %s", mode == MODE_IN ? "server->client" : "client->server",
               kex->enc[mode].name, kex->mac[mode].name, kex->comp[mode].name);
     }
     kex->name = match_first(own[PROPOSAL_KEX_ALGS], server[PROPOSAL_KEX_ALGS]);
     if (kex->name == nullptr) fatal("no kex alg");
-    if (std::strcmp(kex->name, KEX_DH1) != 0) fatal("bad kex alg %s", kex->name);
+    if (kex_method_find(kex->name) == nullptr) fatal("bad kex alg %s", kex->name);
     kex->hostkey_name =
         match_first(own[PROPOSAL_SERVER_HOST_KEY_ALGS], server[PROPOSAL_SERVER_HOST_KEY_ALGS]);
     if (kex->hostkey_name == nullptr) fatal("no hostkey alg");
-    if (std::strcmp(kex->hostkey_name, "ssh-dss") != 0)
+    if (sshkey_type_of_algorithm(kex->hostkey_name) == nullptr)
         fatal("bad hostkey alg %s", kex->hostkey_name);
 
     uint32_t need = 0;
@@ -239,6 +321,16 @@ KexResult* kex_choose(const PacketContext* context, const char* const own[PROPOS
     }
     kex->need = need;
     return kex.release();
+}
+
+std::string kex_algorithms_text(const PacketContext* context) {
+    const KexResult* kex = context->kex;
+    if (kex == nullptr || kex->name == nullptr || kex->hostkey_name == nullptr) return "";
+    auto direction = [&](int mode) {
+        return std::string(kex->enc[mode].name) + " " + kex->mac[mode].name;
+    };
+    return std::string(kex->name) + " " + kex->hostkey_name + ", " + direction(MODE_OUT) +
+           " out, " + direction(MODE_IN) + " in";
 }
 
 void ssh2_key_exchange(PacketContext* context) {
@@ -269,7 +361,8 @@ void ssh2_key_exchange_continue(PacketContext* context, const Buffer* own, const
         split_kexinit(parse.get(), server_proposal.list);
         kex.reset(kex_choose(context, proposal, server_proposal.list));
     }
-    ssh2_dh_exchange(context, kex.release(), own, server);
+    kex_run_method(context, kex.release(), own, server);
+    log("SSH2 algorithms: %s", kex_algorithms_text(context).c_str());
 
     debug("Wait SSH2_MSG_NEWKEYS.");
     packet_read_expect(context, nullptr, SSH2_MSG_NEWKEYS);

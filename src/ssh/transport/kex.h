@@ -1,20 +1,23 @@
-// The one key exchange of an SSH-2 connection (RFC 4253 sections 7 and 8):
-// KEXINIT negotiation, Diffie-Hellman group 1 with SHA-1, the server's DSA
-// host-key signature over the exchange hash, key derivation and the NEWKEYS
-// hand-over to the packet layer. A re-key runs the same steps after both
-// KEXINIT messages have passed (ssh2_key_exchange_continue); the session id
-// stays that of the first exchange.
+// The key exchange of an SSH-2 connection (RFC 4253 sections 7 and 8):
+// KEXINIT negotiation from the algorithm tables, the method's own exchange
+// (ssh/transport/kex_method.h), the host key's signature over the exchange
+// hash, key derivation and the NEWKEYS hand-over to the packet layer.
+//
+// A re-key runs the same steps after both KEXINIT messages have passed
+// (ssh2_key_exchange_continue); the session id stays that of the first exchange.
 //
 // Runs in the session thread: at login before anything else is sent on the
 // connection, at a re-key while the connection holds its data back. Everything it keeps lives in
 // the connection's PacketContext: the proposal is built per exchange from the context's options,
-// never in a table shared by concurrent logins. The host key is accepted whenever its signature
-// verifies; it is compared with nothing.
+// never in a table shared by concurrent logins. Once the host key's signature verifies, the
+// context's host-key hook decides whether this host may be trusted with it.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <openssl/bn.h>
+#include <openssl/evp.h>
 
 #include "ssh/transport/kex_result.h"
 #include "ssh/transport/packet.h"
@@ -35,19 +38,35 @@ enum KexProposalIndex {
 };
 
 constexpr const char* KEX_DH1 = "diffie-hellman-group1-sha1";
-constexpr const char* KEX_DEFAULT_ENCRYPT = "3des-cbc,blowfish-cbc,arcfour,cast128-cbc";
-// The third name is this program's own: HMAC over RIPEMD-160, named in the
-// vendor-extension form of RFC 4251 section 6.
+// This program's own name for HMAC over RIPEMD-160, in the vendor-extension
+// form of RFC 4251 section 6.
 constexpr const char* KEX_MAC_RIPEMD160 = "hmac-ripemd160@quenlor.org";
-constexpr const char* KEX_DEFAULT_MAC = "hmac-sha1,hmac-md5,hmac-ripemd160@quenlor.org";
+// RFC 8308: the marker asking the server for SSH_MSG_EXT_INFO; always last
+// in the key exchange list, never chosen.
+constexpr const char* KEX_EXT_INFO_C = "ext-info-c";
+
+// The default lists: every row of each table, modern first, legacy last.
+const char* kex_default_list(int proposal_index);
+// Checks a configured comma list for proposal slot PROPOSAL_KEX_ALGS,
+// PROPOSAL_SERVER_HOST_KEY_ALGS, PROPOSAL_ENC_ALGS_CTOS or
+// PROPOSAL_MAC_ALGS_CTOS: the first unknown or empty name, or "" when every
+// name is known.
+std::string kex_unknown_name(int proposal_index, const std::string& list);
 
 // Server name lists beyond this count are not looked at by match_first.
 constexpr int kMaxServerNames = 20;
 
 // This side's ten lists for a connection with the options of `context`
-// (cipher list text, requested SSH-1 cipher, compression). The texts are
-// static; the array is the caller's.
+// (configured lists, requested SSH-1 cipher, compression). The texts are
+// static or the context's; the array is the caller's. A configured key
+// exchange list is used as stored, so the connection appends KEX_EXT_INFO_C.
+
 void kex_make_proposal(const PacketContext* context, const char* proposal[PROPOSAL_MAX]);
+
+// The algorithms in force, for a status line and the error log:
+// "KEX HOSTKEY, CIPHER MAC out, CIPHER MAC in" (MAC "<implicit>" for an AEAD
+// cipher); "" before the first key exchange has chosen.
+std::string kex_algorithms_text(const PacketContext* context);
 
 // Whole exchange; returns once NEWKEYS has been received and sent, with the
 // new keys in force and the session identifier stored in the context.
@@ -75,6 +94,25 @@ char* match_first(const char* own, const char* server);
 // New KexResult with the algorithms of both directions; every failure fatal.
 KexResult* kex_choose(const PacketContext* context, const char* const own[PROPOSAL_MAX],
                       char* const server[PROPOSAL_MAX]);
+
+// Exchange hash of any method: HASH(V_C, V_S, I_C, I_S, K_S, the method's
+// own fields as already encoded in `method_part`, mpint K) into `hash`
+// (room for EVP_MAX_MD_SIZE bytes). KEXINIT payloads without their number.
+void kex_hash(const EVP_MD* md, const char* client_version, const char* server_version,
+              const Buffer* own_kexinit, const Buffer* server_kexinit,
+              const unsigned char* host_key_blob, uint32_t host_key_length,
+              const Buffer* method_part, const BIGNUM* k, unsigned char* hash,
+              uint32_t* hash_length);
+// RFC 4253 section 7.2 with the method's hash: a new xmalloc block of `need`
+// bytes (allocated in whole digest blocks) for key letter `letter`.
+unsigned char* kex_derive_key(const EVP_MD* md, int letter, uint32_t need,
+                              const unsigned char* hash, uint32_t hash_length,
+                              const unsigned char* session_id, uint32_t session_id_length,
+                              const BIGNUM* k);
+// The six keys (letters 'A'..'F') into `kex`, each kex->need bytes.
+void kex_derive_keys(KexResult* kex, const EVP_MD* md, const unsigned char* hash,
+                     uint32_t hash_length, const unsigned char* session_id,
+                     uint32_t session_id_length, const BIGNUM* k);
 
 // SHA-1 exchange hash (RFC 4253 section 8) into `hash` (20 bytes). KEXINIT
 // payloads are given without their message number.

@@ -13,6 +13,8 @@
 
 #include <openssl/evp.h>
 
+struct CipherRow;
+
 enum KexDirection { MODE_IN = 0, MODE_OUT = 1 };
 
 struct Enc {
@@ -24,6 +26,8 @@ struct Enc {
     uint32_t key_len;
     uint32_t iv_len;
     char* name;
+    // The negotiated row; null means the Legacy row of `type` (or none).
+    const CipherRow* row;
 };
 
 struct Mac {
@@ -33,6 +37,7 @@ struct Mac {
     unsigned char* key;
     uint32_t key_len;
     char* name;
+    int etm;  // MAC over the encrypted packet, length in clear
 };
 
 enum CompressionType { COMP_NONE = 0, COMP_ZLIB = 1 };

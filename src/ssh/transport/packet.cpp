@@ -46,20 +46,35 @@ void start_compression(PacketContext* context, Comp* comp) {
     comp->enabled = 1;
 }
 
-// Takes the newest keys into use for one direction at its NEWKEYS: the MAC
-// from now on, the cipher from the next packet on. The cipher key and IV are
-// wiped and released once the cipher context holds them; the keys replaced
-// are released when the other direction no longer uses them either.
-void switch_keys(PacketContext* context, int mode, CipherContext* cipher, const char* no_kex) {
+void release_direction(PacketDirection* direction) {
+    cipher_state_free(direction->cipher);
+    mac_state_free(direction->mac);
+    *direction = PacketDirection{};
+}
+
+// Takes the new keys of one direction into use at NEWKEYS: the MAC from now
+// on, the cipher from the next packet on. The cipher key and IV are wiped and
+// released once the cipher state holds them.
+void switch_keys(PacketContext* context, int mode, const char* no_kex) {
     KexResult* kex = context->kex;
     if (kex == nullptr || kex->enc[mode].key == nullptr || kex->enc[mode].iv == nullptr)
         fatal("%s", no_kex);
     Enc& enc = kex->enc[mode];
     Mac& mac = kex->mac[mode];
     Comp& comp = kex->comp[mode];
-    if (mac.md != nullptr) mac.enabled = 1;
-    cipher_set_key_iv(cipher, enc.type, enc.key, static_cast<int>(enc.key_len), enc.iv,
-                      static_cast<int>(enc.iv_len));
+    PacketDirection* direction = &context->direction[mode];
+    release_direction(direction);
+    const CipherRow* row = enc.row != nullptr ? enc.row : cipher_row_by_number(enc.type);
+    if (row != nullptr)
+        direction->cipher =
+            cipher_state_new(row, mode == MODE_OUT, enc.key, enc.key_len, enc.iv, enc.iv_len);
+    direction->block_size = enc.block_size > 0 ? static_cast<uint32_t>(enc.block_size) : 8;
+    if (mac.md != nullptr && (row == nullptr || !cipher_row_is_aead(row))) {
+        mac.enabled = 1;
+        direction->mac = mac_state_new(mac.md, mac.key, mac.key_len);
+        direction->mac_len = static_cast<uint32_t>(mac.mac_len);
+        direction->etm = mac.etm;
+    }
     uint32_t wipe_key = std::max(kex->need, enc.key_len);
     uint32_t wipe_iv = std::max(kex->need, enc.iv_len);
     OPENSSL_cleanse(enc.key, wipe_key);
@@ -79,6 +94,10 @@ void switch_keys(PacketContext* context, int mode, CipherContext* cipher, const 
     } else {
         context->bytes_received_since_keys = 0;
     }
+}
+
+bool is_aead(const PacketDirection& direction) {
+    return direction.cipher != nullptr && cipher_row_is_aead(cipher_state_row(direction.cipher));
 }
 
 // --- SSH-1 framing ---
@@ -138,14 +157,19 @@ int packet_read_poll1(PacketContext* context, int* payload_length) {
 
 // --- SSH-2 framing ---
 
+// One send path for the three framings: MAC over the plaintext (RFC 4253
+// section 6), encrypt-then-MAC and AEAD. The last two keep the 4 length
+// bytes out of the padding unit, since the length is not encrypted with the
+// body.
 void packet_send2(PacketContext* context) {
     Buffer* packet = &context->outgoing_packet;
     if (buffer_len(packet) < 6) fatal("packet_send: no packet started");
     KexResult* kex = context->keys_in_force[MODE_OUT];
-    Enc* enc = kex != nullptr ? &kex->enc[MODE_OUT] : nullptr;
-    Mac* mac = kex != nullptr ? &kex->mac[MODE_OUT] : nullptr;
     Comp* comp = kex != nullptr ? &kex->comp[MODE_OUT] : nullptr;
-    uint32_t block = enc != nullptr ? static_cast<uint32_t>(enc->block_size) : kDefaultBlockSize;
+    PacketDirection& out = context->direction[MODE_OUT];
+    const uint32_t block = out.block_size > 0 ? out.block_size : kDefaultBlockSize;
+    const bool aead = is_aead(out);
+    const bool length_apart = aead || (out.mac != nullptr && out.etm);
     int type = buffer_ptr(packet)[5];
     if (context->kex_sending && type >= 50)
         fatal("packet_send2: message %d during a key exchange", type);
@@ -161,83 +185,157 @@ void packet_send2(PacketContext* context) {
         buffer_append(packet, buffer_ptr(scratch), buffer_len(scratch));
     }
 
-    uint32_t padding = block - (buffer_len(packet) % block);
+    const uint32_t aligned = buffer_len(packet) - (length_apart ? 4 : 0);
+    uint32_t padding = block - (aligned % block);
     if (padding < 4) padding += block;
     unsigned char* pad = buffer_append_space(packet, padding);
-    if (enc != nullptr && enc->type != SSH_CIPHER_NONE) {
+    if (out.cipher != nullptr) {
         fill_random(pad, padding);
     } else {
         std::memset(pad, 0, padding);
     }
     unsigned char* bytes = buffer_ptr(packet);
-    uint32_t total = buffer_len(packet);
+    const uint32_t total = buffer_len(packet);
     put_u32(bytes, total - 4);
     bytes[4] = static_cast<unsigned char>(padding);
+    const uint32_t seqnr = context->send_seqnr;
 
-    XmallocPtr<unsigned char> digest;
-    if (mac != nullptr && mac->enabled)
-        digest.reset(hmac(mac->md, context->send_seqnr, bytes, total, mac->key, mac->key_len));
-    unsigned char* place = buffer_append_space(&context->output, total);
-    cipher_encrypt(&context->send_context, place, bytes, total);
-    if (digest) buffer_append(&context->output, digest.get(), static_cast<uint32_t>(mac->mac_len));
-    context->bytes_sent_since_keys += total + (digest ? static_cast<uint32_t>(mac->mac_len) : 0);
+    if (aead) {
+        const uint32_t tag = cipher_state_row(out.cipher)->tag_len;
+        unsigned char* place = buffer_append_space(&context->output, total + tag);
+        cipher_state_aead_seal(out.cipher, seqnr, place, bytes, total);
+    } else if (out.mac != nullptr && out.etm) {
+        unsigned char* place = buffer_append_space(&context->output, total + out.mac_len);
+        std::memcpy(place, bytes, 4);
+        cipher_state_crypt(out.cipher, place + 4, bytes + 4, total - 4);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        mac_state_compute(out.mac, seqnr, place, total, digest);
+        std::memcpy(place + total, digest, out.mac_len);
+    } else {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        if (out.mac != nullptr) mac_state_compute(out.mac, seqnr, bytes, total, digest);
+        unsigned char* place = buffer_append_space(&context->output, total + out.mac_len);
+        if (out.cipher != nullptr) {
+            cipher_state_crypt(out.cipher, place, bytes, total);
+        } else {
+            std::memcpy(place, bytes, total);
+        }
+        if (out.mac != nullptr) std::memcpy(place + total, digest, out.mac_len);
+    }
+    context->bytes_sent_since_keys +=
+        total + (aead ? cipher_state_row(out.cipher)->tag_len : out.mac_len);
 
     if (++context->send_seqnr == 0) log("outgoing seqnr wraps around");
     buffer_clear(packet);
 
     if (type == SSH2_MSG_NEWKEYS) {
-        switch_keys(context, MODE_OUT, &context->send_context, "packet_send2: no KEX");
+        switch_keys(context, MODE_OUT, "packet_send2: no KEX");
         context->kex_sending = 0;
     }
 }
 
+// The message for every integrity failure once keys are in force: a bad
+// length, a bad MAC and a bad AEAD tag end the connection alike.
+constexpr const char* kCorrupted = "Corrupted HMAC on input.";
+
+// The length check. Before keys a bad length is reported as such; once keys
+// are in force it only poisons the packet (see PacketContext).
+bool length_acceptable(PacketContext* context, uint32_t length, uint32_t block, bool length_apart) {
+    const uint32_t aligned = length_apart ? length : length + 4;
+    if (length >= 5 && length <= kMaxPacketLength && aligned % block == 0) return true;
+    const PacketDirection& in = context->direction[MODE_IN];
+    if (in.cipher != nullptr || in.mac != nullptr) return false;
+    if (length < 5 || length > kMaxPacketLength) {
+        buffer_dump(&context->incoming_packet);
+        fatal("Bad packet length %u.", length);
+    }
+    int64_t need = int64_t{4} + length - block;
+    fatal("padding error: need %lld block %u mod %lld", static_cast<long long>(need), block,
+          static_cast<long long>(need % block));
+}
+
+// One receive path for the three framings. The classic framing decrypts the
+// first block to learn the length and keeps it in the packet buffer; the
+// other two read the length from the first 4 wire bytes, leave them in the
+// input until the whole packet has arrived and check the MAC or tag over the
+// wire bytes before decrypting anything else.
 int packet_read_poll2(PacketContext* context, int* payload_length) {
     Buffer* input = &context->input;
     Buffer* packet = &context->incoming_packet;
     KexResult* kex = context->keys_in_force[MODE_IN];
-    Enc* enc = kex != nullptr ? &kex->enc[MODE_IN] : nullptr;
-    Mac* mac = kex != nullptr ? &kex->mac[MODE_IN] : nullptr;
     Comp* comp = kex != nullptr ? &kex->comp[MODE_IN] : nullptr;
-    uint32_t block = enc != nullptr ? static_cast<uint32_t>(enc->block_size) : kDefaultBlockSize;
-    uint32_t mac_length = mac != nullptr && mac->enabled ? static_cast<uint32_t>(mac->mac_len) : 0;
+    PacketDirection& in = context->direction[MODE_IN];
+    const uint32_t block = in.block_size > 0 ? in.block_size : kDefaultBlockSize;
+    const bool aead = is_aead(in);
+    const bool etm = !aead && in.mac != nullptr && in.etm;
+    const bool length_apart = aead || etm;
+    const uint32_t trailer = aead ? cipher_state_row(in.cipher)->tag_len : in.mac_len;
+    const uint32_t seqnr = context->read_seqnr;
 
     if (context->packet_length == 0) {
-        // The first block tells the length; it is decrypted once and kept
-        // until the rest of the packet has arrived.
-        if (buffer_len(input) < block) return 0;
-        buffer_clear(packet);
-        unsigned char* place = buffer_append_space(packet, block);
-        cipher_decrypt(&context->receive_context, place, buffer_ptr(input), block);
-        uint32_t length = get_u32(buffer_ptr(packet));
-        if (length < 5 || length > kMaxPacketLength) {
-            buffer_dump(packet);
-            fatal("Bad packet length %u.", length);
+        uint32_t length = 0;
+        if (length_apart) {
+            if (buffer_len(input) < 4) return 0;
+            length = aead ? cipher_state_aead_length(in.cipher, seqnr, buffer_ptr(input))
+                          : get_u32(buffer_ptr(input));
+            buffer_clear(packet);
+        } else {
+            // The first block tells the length; it is decrypted once and kept
+            // until the rest of the packet has arrived.
+            if (buffer_len(input) < block) return 0;
+            buffer_clear(packet);
+            unsigned char* place = buffer_append_space(packet, block);
+            if (in.cipher != nullptr) {
+                cipher_state_crypt(in.cipher, place, buffer_ptr(input), block);
+            } else {
+                std::memcpy(place, buffer_ptr(input), block);
+            }
+            length = get_u32(buffer_ptr(packet));
         }
-        buffer_consume(input, block);
+        if (!length_acceptable(context, length, block, length_apart)) {
+            context->receive_poisoned = 1;
+            length = std::min(std::max(length, block), kMaxPacketLength);
+            // Nothing decrypted of this packet is kept.
+            buffer_clear(packet);
+        }
+        if (!length_apart) buffer_consume(input, block);
         context->packet_length = length;
     }
-    int64_t need = int64_t{4} + context->packet_length - block;
-    if (need % block != 0)
-        fatal("padding error: need %lld block %u mod %lld", static_cast<long long>(need), block,
-              static_cast<long long>(need % block));
-    uint32_t rest = static_cast<uint32_t>(need);
-    if (buffer_len(input) < rest + mac_length) return 0;
+    const uint32_t consumed = length_apart ? 0 : block;
+    const uint32_t rest = 4 + context->packet_length - consumed;
+    if (buffer_len(input) < rest + trailer) return 0;
+    if (context->receive_poisoned) fatal("%s", kCorrupted);
 
-    unsigned char* place = buffer_append_space(packet, rest);
-    cipher_decrypt(&context->receive_context, place, buffer_ptr(input), rest);
-    buffer_consume(input, rest);
-
-    if (mac_length > 0) {
-        XmallocPtr<unsigned char> digest(hmac(mac->md, context->read_seqnr, buffer_ptr(packet),
-                                              buffer_len(packet), mac->key, mac->key_len));
-        if (CRYPTO_memcmp(digest.get(), buffer_ptr(input), mac_length) != 0) {
-            digest.reset();
-            fatal("Corrupted HMAC on input.");
+    const unsigned char* wire = buffer_ptr(input);
+    if (aead) {
+        unsigned char* place = buffer_append_space(packet, rest);
+        if (!cipher_state_aead_open(in.cipher, seqnr, place, wire, rest)) fatal("%s", kCorrupted);
+    } else if (etm) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        mac_state_compute(in.mac, seqnr, wire, rest, digest);
+        if (CRYPTO_memcmp(digest, wire + rest, in.mac_len) != 0) fatal("%s", kCorrupted);
+        unsigned char* place = buffer_append_space(packet, rest);
+        std::memcpy(place, wire, 4);
+        cipher_state_crypt(in.cipher, place + 4, wire + 4, rest - 4);
+    } else {
+        unsigned char* place = buffer_append_space(packet, rest);
+        if (in.cipher != nullptr) {
+            cipher_state_crypt(in.cipher, place, wire, rest);
+        } else {
+            std::memcpy(place, wire, rest);
         }
-        buffer_consume(input, mac_length);
+        if (in.mac != nullptr) {
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            mac_state_compute(in.mac, seqnr, buffer_ptr(packet), buffer_len(packet), digest);
+            if (CRYPTO_memcmp(digest, wire + rest, in.mac_len) != 0) {
+                buffer_clear(packet);
+                fatal("%s", kCorrupted);
+            }
+        }
     }
+    buffer_consume(input, rest + trailer);
     if (++context->read_seqnr == 0) log("incoming seqnr wraps around");
-    context->bytes_received_since_keys += 4 + context->packet_length + mac_length;
+    context->bytes_received_since_keys += 4 + context->packet_length + trailer;
 
     uint32_t padding = buffer_ptr(packet)[4];
     // Besides the minimum, the padding must leave room for the type byte.
@@ -256,8 +354,7 @@ int packet_read_poll2(PacketContext* context, int* payload_length) {
     context->packet_length = 0;
     int type = buffer_get_char(packet);
     *payload_length = static_cast<int>(buffer_len(packet));
-    if (type == SSH2_MSG_NEWKEYS)
-        switch_keys(context, MODE_IN, &context->receive_context, "packet_read_poll2: no KEX");
+    if (type == SSH2_MSG_NEWKEYS) switch_keys(context, MODE_IN, "packet_read_poll2: no KEX");
     return type;
 }
 
@@ -296,7 +393,12 @@ void packet_free(PacketContext* context) {
     if (in != nullptr && in != context->kex) kex_result_free(in);
     if (out != nullptr && out != context->kex && out != in) kex_result_free(out);
     kex_result_free(context->kex);
+    release_direction(&context->direction[MODE_IN]);
+    release_direction(&context->direction[MODE_OUT]);
     free_text(context->cipher_list);
+    free_text(context->kex_list);
+    free_text(context->hostkey_list);
+    free_text(context->mac_list);
     free_text(context->client_version_string);
     free_text(context->server_version_string);
     if (context->session_id2 != nullptr) {

@@ -27,12 +27,25 @@
 #include <zlib.h>
 
 #include "ssh/transport/cipher.h"
+#include "ssh/transport/cipher_table.h"
 #include "ssh/transport/kex_result.h"
+#include "ssh/transport/mac_table.h"
 #include "ssh/wire/buffer.h"
 
 class TSSHConnection;
 struct HostKey;
 struct PacketContext;
+
+// The SSH-2 keys in force for one direction since its last NEWKEYS: the
+// cipher (null: none), the MAC (null: none, or an AEAD cipher's own tag)
+// and the framing they imply.
+struct PacketDirection {
+    CipherState* cipher;
+    MacState* mac;
+    uint32_t mac_len;
+    uint32_t block_size;  // 0 before the first NEWKEYS: 8
+    int etm;
+};
 
 // Sends all n bytes or raises.
 using PacketWriteHook = void (*)(PacketContext* context, const void* bytes, uint32_t n);
@@ -56,6 +69,9 @@ struct PacketContext {
     int compression;              // compression option; 0 = propose "none"
     int cipher_type;              // requested SSH-1 cipher number
     char* cipher_list;            // owned; overrides the SSH-2 cipher proposal
+    char* kex_list;               // owned; overrides the key exchange proposal
+    char* hostkey_list;           // owned; overrides the host-key algorithm proposal
+    char* mac_list;               // owned; overrides the MAC proposal
     int compat20;                 // protocol 2 in use: selects the transport messages
     int datafellows;              // compatibility bits of this connection's server
     char* client_version_string;  // owned, without line end
@@ -111,6 +127,11 @@ struct PacketContext {
     // --- Host trust (set before login; null accepts every key) ---
     HostKeyHook host_key_hook;
     void* host_key_hook_data;  // the hook's own, never touched by this layer
+    // --- SSH-2 keys in force, by KexDirection ---
+    PacketDirection direction[2];
+    // A packet whose length failed its check: the claimed amount (bounded) is
+    // still read before the connection ends, as for a bad MAC.
+    int receive_poisoned;
 };
 
 static_assert(std::is_trivial_v<PacketContext>, "a zeroed PacketContext must be a valid one");
