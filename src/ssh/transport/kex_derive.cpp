@@ -120,8 +120,8 @@ void kex_derive_keys(KexResult* kex, const EVP_MD* md, const unsigned char* hash
 unsigned char* kex_derive_one(int letter, uint32_t need, const unsigned char hash[20],
                               const BIGNUM* k, const unsigned char* session_id) {
     if (session_id == nullptr) session_id = hash;
-    return kex_derive_key(EVP_sha1(), letter, need, hash, kDigestLength, session_id,
-                          kDigestLength, k);
+    return kex_derive_key(EVP_sha1(), letter, need, hash, kDigestLength, session_id, kDigestLength,
+                          k);
 }
 
 void kex_derive_all(KexResult* kex, const unsigned char hash[20], const BIGNUM* k,

@@ -17,9 +17,8 @@ TEST(KeyFileMode, OnlyTheOwnerMayHaveAccess) {
         mode_t mode;
         bool refused;
     };
-    for (const Case& c : {Case{0600, false}, Case{0400, false}, Case{0700, false},
-                          Case{0640, true}, Case{0604, true}, Case{0644, true},
-                          Case{0610, true}}) {
+    for (const Case& c : {Case{0600, false}, Case{0400, false}, Case{0700, false}, Case{0640, true},
+                          Case{0604, true}, Case{0644, true}, Case{0610, true}}) {
         ASSERT_EQ(chmod(key.c_str(), c.mode), 0);
         std::string message;
         try {
