@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,11 @@ TEST(RegExpTest, MatchPositions) {
     TRegExp end("/$/");
     ASSERT_TRUE(end.Match("abc", caps));
     EXPECT_EQ(end.MatchStart(0), 3);
+    // Indexes outside the groups have no position.
+    for (int index : {-1, 1, INT_MAX}) {
+        EXPECT_EQ(end.MatchStart(index), -1) << index;
+        EXPECT_EQ(end.MatchEnd(index), -1) << index;
+    }
     // Compiling again mends a bad pattern.
     TRegExp re("/(a/");
     EXPECT_FALSE(re.IsValid());
