@@ -243,8 +243,9 @@ TEST_F(ConsoleTest, SelectionTextAndMarks) {
     // Clamped to the screen; none gives an empty text.
     console.SetSelection(screen, 78, 24, 500, 300);
     EXPECT_EQ(console.GetSelectionText(screen), "  ");
-    console.SetSelection(screen, -1, 3, 2, 3);
-    EXPECT_EQ(console.GetSelectionText(screen), "abc");
+    // Only all four corners at -1 mean none; one corner there is clamped.
+    console.SetSelection(screen, -1, -1, 2, 3);
+    EXPECT_EQ(console.GetSelectionText(screen), "   \r   \r   \rabc");
     console.SetSelection(screen, -1, -1, -1, -1);
     EXPECT_EQ(console.GetSelectionText(screen), "");
     console.Refresh();
