@@ -96,64 +96,30 @@ TEST_F(ConsoleTest, SlotsAndErrors) {
     EXPECT_EQ(console.GetSelectionText(5), "");
 }
 
-TEST_F(ConsoleTest, WrapAtLastColumn) {
+// The rest of the screen operations are checked through the emulator in
+// console_edges.test; what a host cannot send is checked here.
+TEST_F(ConsoleTest, WrapPastBottomFlagAndNegativeArguments) {
     console.SetAutoWrap(screen, true);
-    Write(std::string(80, 'a'));
-    EXPECT_EQ(Cursor(), std::make_pair(79, 0));
-    EXPECT_TRUE(console.GetScreen(screen).WrapPending);
-    Write("b");
-    EXPECT_EQ(Cell(0, 1).Char, 'b');
-    EXPECT_EQ(Cell(79, 0).Char, 'a');
-    EXPECT_EQ(console.GetCursorX(screen), 1);
-
-    // A carriage return cancels the pending wrap.
-    WriteAt(0, 5, std::string(80, 'c') + "\rd");
-    EXPECT_EQ(Cell(0, 5).Char, 'd');
-    EXPECT_EQ(Cell(0, 6).Char, ' ');
-
-    // Without auto-wrap the 81st character overwrites column 79.
-    console.SetAutoWrap(screen, false);
-    WriteAt(0, 10, std::string(80, 'e') + "f");
-    EXPECT_EQ(Cell(79, 10).Char, 'f');
-    EXPECT_EQ(Cell(0, 11).Char, ' ');
-    EXPECT_EQ(console.GetCursorX(screen), 79);
-}
-
-TEST_F(ConsoleTest, WrapPastBottomScrolls) {
-    console.SetAutoWrap(screen, true);
-    NumberRows();
     WriteAt(0, 24, std::string(80, 'z'));
     EXPECT_FALSE(console.WrappedPastBottom(screen));
     Write("y");
     EXPECT_TRUE(console.WrappedPastBottom(screen));
-    EXPECT_EQ(RowPrefix(0, 3), "r01");
-    EXPECT_EQ(Row(23), std::string(80, 'z'));
-    EXPECT_EQ(Cell(0, 24).Char, 'y');
-    EXPECT_EQ(console.GetCursorY(screen), 24);
     Write("x");  // the next printed byte clears the flag
     EXPECT_FALSE(console.WrappedPastBottom(screen));
 
-    // CompletePendingWrap on its own resolves the wrap without printing.
-    WriteAt(0, 3, std::string(80, 'q'));
-    console.CompletePendingWrap(screen);
-    EXPECT_EQ(Cursor(), std::make_pair(0, 4));
-}
-
-TEST_F(ConsoleTest, WrapBelowRegionDoesNotScroll) {
-    console.SetAutoWrap(screen, true);
     NumberRows();
-    console.SetScrollRegion(screen, 0, 19);
-    // From the region's bottom row a wrap goes to the row below it.
-    WriteAt(0, 19, std::string(80, 'w') + "v");
-    EXPECT_EQ(RowPrefix(0, 3), "r00");
-    EXPECT_EQ(console.GetCursorY(screen), 20);
-    EXPECT_EQ(Cell(0, 20).Char, 'v');
-    // From the last row (outside the region) it stays on the last row and
-    // leaves the region alone.
-    WriteAt(0, 24, std::string(80, 'u') + "t");
-    EXPECT_EQ(RowPrefix(0, 3), "r00");
-    EXPECT_EQ(console.GetCursorY(screen), 24);
-    EXPECT_EQ(Cell(0, 24).Char, 't');
+    WriteAt(3, 5, "abc");
+    console.SetScrollRegion(screen, 5, 10);
+    console.SetCursor(screen, 4, 5);
+    console.InsertLines(screen, -4);
+    console.DeleteLines(screen, -1);
+    console.InsertChars(screen, -5);
+    console.DeleteChars(screen, -5);
+    console.ClearChars(screen, -5);
+    EXPECT_EQ(Rows(4, 6), "r04|r05|r06");
+    EXPECT_EQ(RowPrefix(5, 6), "r05abc");
+    console.SetCursor(screen, -100, -3);
+    EXPECT_EQ(Cursor(), std::make_pair(0, 0));
 }
 
 TEST_F(ConsoleTest, ControlBytes) {
@@ -232,100 +198,6 @@ TEST_F(ConsoleTest, ScrollRegionFeedsScrollBack) {
     EXPECT_EQ(s.RegionBottom, 10);
 }
 
-TEST_F(ConsoleTest, InsertDeleteAtRegionEdges) {
-    NumberRows();
-    console.SetScrollRegion(screen, 5, 10);
-    // At the region's bottom row one inserted line only blanks that row.
-    console.SetCursor(screen, 0, 10);
-    console.InsertLines(screen, 1);
-    EXPECT_EQ(Row(10), std::string(80, ' '));
-    EXPECT_EQ(Rows(9, 11), "r09|   |r11");
-    // At the top row: rows move down inside the region, row 10 falls out.
-    console.SetCursor(screen, 0, 5);
-    console.InsertLines(screen, 2);
-    EXPECT_EQ(Row(5), std::string(80, ' '));
-    EXPECT_EQ(Rows(4, 11), "r04|   |   |r05|r06|r07|r08|r11");
-    // Delete pulls rows up from the bottom of the region and blanks there.
-    console.DeleteLines(screen, 2);
-    EXPECT_EQ(Rows(4, 11), "r04|r05|r06|r07|r08|   |   |r11");
-    EXPECT_EQ(Row(10), std::string(80, ' '));
-    // Huge counts from the host are clamped to the region.
-    console.SetCursor(screen, 0, 7);
-    console.DeleteLines(screen, 1000000);
-    EXPECT_EQ(Rows(6, 11), "r06|   |   |   |   |r11");
-    console.SetCursor(screen, 0, 5);
-    console.InsertLines(screen, 1 << 30);
-    for (int y = 5; y <= 10; ++y) EXPECT_EQ(Row(y), std::string(80, ' '));
-    // Outside the region nothing moves; zero and negative counts do nothing.
-    console.SetCursor(screen, 0, 2);
-    console.InsertLines(screen, 3);
-    console.DeleteLines(screen, 3);
-    console.SetCursor(screen, 0, 11);
-    console.InsertLines(screen, -4);
-    console.DeleteLines(screen, 0);
-    EXPECT_EQ(Rows(2, 4), "r02|r03|r04");
-    EXPECT_EQ(RowPrefix(11, 3), "r11");
-}
-
-TEST_F(ConsoleTest, CharacterEditingClamped) {
-    Write("0123456789");
-    console.SetCursor(screen, 2, 0);
-    console.DeleteChars(screen, 3);
-    EXPECT_EQ(RowPrefix(0, 8), "0156789 ");
-    console.InsertChars(screen, 2);
-    EXPECT_EQ(RowPrefix(0, 9), "01  56789");
-    console.ClearChars(screen, 1);
-    // Out-of-range counts stay within the row.
-    WriteAt(78, 1, "ab");
-    WriteAt(0, 2, "next");
-    console.SetCursor(screen, 78, 1);
-    console.InsertChars(screen, 100000);
-    console.ClearChars(screen, 1 << 30);
-    console.DeleteChars(screen, 1 << 30);
-    console.InsertChars(screen, -5);
-    console.DeleteChars(screen, -5);
-    console.ClearChars(screen, -5);
-    EXPECT_EQ(RowPrefix(2, 4), "next");
-    EXPECT_EQ(Cell(79, 1).Char, ' ');
-    // Deleting at the last column clears just that cell.
-    WriteAt(79, 2, "Z");
-    console.SetCursor(screen, 79, 2);
-    console.DeleteChars(screen, 1);
-    EXPECT_EQ(Cell(79, 2).Char, ' ');
-    EXPECT_EQ(RowPrefix(2, 4), "next");
-    // Cursor moves far outside are clamped.
-    console.SetCursor(screen, -100, 1 << 30);
-    EXPECT_EQ(Cursor(), std::make_pair(0, 24));
-    console.MoveCursor(screen, 2000000000, -2000000000);
-    EXPECT_EQ(Cursor(), std::make_pair(79, 0));
-}
-
-TEST_F(ConsoleTest, ClearOperations) {
-    for (int y = 0; y < 25; ++y) WriteAt(0, y, std::string(80, 'x'));
-    console.SetAttribute(screen, 0x1F);
-    console.SetCursor(screen, 5, 2);
-    console.ClearToStartOfScreen(screen);
-    EXPECT_EQ(Row(0), std::string(80, ' '));
-    EXPECT_EQ(Row(1), std::string(80, ' '));
-    EXPECT_EQ(RowPrefix(2, 7), "      x");
-    EXPECT_EQ(Cell(5, 2).Attr, 0x1F);  // blanks in the current attribute
-    EXPECT_EQ(console.GetCursorX(screen), 5);
-    console.SetCursor(screen, 3, 4);
-    console.ClearToEndOfLine(screen);
-    EXPECT_EQ(RowPrefix(4, 4), "xxx ");
-    EXPECT_EQ(Cell(79, 4).Char, ' ');
-    console.ClearToStartOfLine(screen);
-    EXPECT_EQ(RowPrefix(4, 4), "    ");
-    console.SetCursor(screen, 40, 6);
-    console.ClearLine(screen);
-    EXPECT_EQ(Row(6), std::string(80, ' '));
-    console.SetCursor(screen, 79, 23);
-    console.ClearToEndOfScreen(screen);
-    EXPECT_EQ(Cell(78, 23).Char, 'x');
-    EXPECT_EQ(Cell(79, 23).Char, ' ');
-    EXPECT_EQ(Row(24), std::string(80, ' '));
-}
-
 TEST_F(ConsoleTest, Attributes) {
     console.SetAttribute(screen, 0x17);
     console.SetReverse(screen);
@@ -353,18 +225,6 @@ TEST_F(ConsoleTest, Attributes) {
     EXPECT_EQ(console.GetAttribute(screen), 0x70);
 }
 
-TEST_F(ConsoleTest, SavedCursorStack) {
-    for (int i = 0; i < 20; ++i) {
-        console.SetCursor(screen, i, i);
-        console.SaveCursor(screen);
-    }
-    EXPECT_EQ(console.GetScreen(screen).SavedDepth, 16);
-    console.RestoreCursor(screen);
-    EXPECT_EQ(console.GetCursorX(screen), 15);  // saves past 16 were dropped
-    for (int i = 0; i < 20; ++i) console.RestoreCursor(screen);
-    EXPECT_EQ(Cursor(), std::make_pair(0, 0));
-}
-
 TEST_F(ConsoleTest, SelectionTextAndMarks) {
     WriteAt(0, 3, "abcdefghijkl");
     WriteAt(0, 4, "ABCDE");
@@ -383,6 +243,9 @@ TEST_F(ConsoleTest, SelectionTextAndMarks) {
     // Clamped to the screen; none gives an empty text.
     console.SetSelection(screen, 78, 24, 500, 300);
     EXPECT_EQ(console.GetSelectionText(screen), "  ");
+    // Only all four corners at -1 mean none; one corner there is clamped.
+    console.SetSelection(screen, -1, -1, 2, 3);
+    EXPECT_EQ(console.GetSelectionText(screen), "   \r   \r   \rabc");
     console.SetSelection(screen, -1, -1, -1, -1);
     EXPECT_EQ(console.GetSelectionText(screen), "");
     console.Refresh();

@@ -15,6 +15,7 @@ TEST(Cp866, EveryByteHasAGlyphThatMapsBack) {
     }
     // Control codes draw as symbols, never as control bytes.
     for (int b = 0; b < 0x20; ++b) EXPECT_GE(Cp866ToUnicode(static_cast<unsigned char>(b)), 0x20u);
+    EXPECT_EQ(Cp866ToUnicode(0x7F), U'⌂');
     EXPECT_EQ(Cp866ToUnicode(0x80), U'А');
     EXPECT_EQ(Cp866ToUnicode(0xAF), U'п');
     EXPECT_EQ(Cp866ToUnicode(0xE0), U'р');

@@ -94,6 +94,7 @@ TEST(Sync, EventsAutoAndManualReset) {
     EXPECT_TRUE(manual.WaitFor(0));
     EXPECT_TRUE(manual.WaitFor(0));  // stays signalled
     manual.Reset();
+    EXPECT_FALSE(manual.WaitFor(0));  // a poll: returns at once, never waits for ever
     EXPECT_FALSE(manual.WaitFor(10));
 
     TEvent automatic(false, false);

@@ -249,6 +249,19 @@ TEST_F(CipherTest, ShortKeysAreReportedAndPaddedWithZeros) {
     EXPECT_EQ(GetCapturedStderr(),
               "Key length 8 is insufficient for 3DES.\r\n"
               "Key length 8 is insufficient for blowfish.\r\n");
+
+    // Keys and IVs of the full length are taken without a word.
+    Bytes key16 = Pattern(16, 34);
+    CaptureStderr();
+    for (int number : {8, 10, 11}) {
+        CipherContext full{};
+        cipher_set_key_iv(&full, number, key16.data(), 16, iv8.data(), 8);
+        cipher_cleanup(&full);
+    }
+    CipherContext full3des{};
+    cipher_set_key_iv(&full3des, 9, key24.data(), 24, iv8.data(), 8);
+    cipher_cleanup(&full3des);
+    EXPECT_EQ(GetCapturedStderr(), "");
 }
 
 class Ssh1TripleDesTest : public SshTest, public ::testing::WithParamInterface<size_t> {};

@@ -294,6 +294,10 @@ TEST_F(PacketSsh2Test, IncompleteKeyExchangeResultIsRefused) {
     KexResult* odd_block = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1(), 12);
     EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, odd_block); }), "bad KEX");
 
+    KexResult* long_mac = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_md5());
+    long_mac->mac[MODE_OUT].mac_len = 20;  // more than an MD5 digest holds
+    EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, long_mac); }), "bad KEX");
+
     packet_set_kex(&client_.context, MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1()));
     KexResult* second = MakeKex(true, SSH_CIPHER_3DES_CBC, EVP_sha1());
     EXPECT_EQ(FatalMessage([&] { packet_set_kex(&client_.context, second); }), "bad KEX");

@@ -11,22 +11,7 @@
 
 namespace {
 
-const char kBase[] =
-    "# A comment before the entries\n"
-    "\n"
-    "base|base terminal:\\\n"
-    "\t:am:xn:co#80:li#25:\\\n"
-    "\t:cm=\\E[%i%d;%dH:ce=\\E[K:kb=^H:\\\n"
-    "\t:ku=\\EOA:k;=\\E[21~:so=base-so:\n"
-    "vt+plus|x.y|plus name:\\\n"
-    "\t:ce=plus:\n"
-    "child|kid|the child:ms:se=\\E[m:\\\n"
-    "\t:ce=child-ce:NP:Xx:bw:\\\n"
-    "\t:so=\\E[7m:tc=base:ku=ignored:\n"
-    "valued|cap value holds the name:\\\n"
-    "\t:xx=hidden:\n"
-    "loop|self reference:\\\n"
-    "\t:tc=loop:\n";
+const std::string kBase = QUENLOR_TEST_DATA "/term/termcap/entries.termcap";
 
 std::string Message(const std::function<void()>& f) {
     try {
@@ -45,9 +30,8 @@ void ExpectCaps(const TTermcap& t, std::initializer_list<const char*> want) {
 }
 
 TEST(TermcapTest, ReadsAnEntryInTheRestrictedFormat) {
-    TTempFile file(kBase);
     TTermcap t;
-    t.Load(file.Path(), "base");
+    t.Load(kBase, "base");
     const TStringDictionary& caps = t.GetCapabilities();
     EXPECT_EQ(caps.size(), 8u);  // am xn cm ce kb ku k; so; numbers are not kept
     ExpectCaps(t, {"am", "1", "xn", "1", "co", "", "cm", "\x1b[%i%d;%dH", "kb", "\x08", "so",
@@ -55,28 +39,26 @@ TEST(TermcapTest, ReadsAnEntryInTheRestrictedFormat) {
 }
 
 TEST(TermcapTest, FindsNamesAndAliasesLiterally) {
-    TTempFile file(kBase);
     TTermcap t;
-    t.Load(file.Path(), "vt+plus");  // "+" is taken literally
+    t.Load(kBase, "vt+plus");  // "+" is taken literally
     EXPECT_EQ(t.GetCapability("ce"), "plus");
-    t.Load(file.Path(), "x.y");
+    t.Load(kBase, "x.y");
     EXPECT_EQ(t.GetCapability("ce"), "plus");
     // A "." in a name is not a pattern: "xzy" is not "x.y".
-    EXPECT_EQ(Message([&] { t.Load(file.Path(), "xzy"); }),
-              "TTermcap::Read. Terminal type xzy wasn't found in " + file.Path() + ".\n");
-    t.Load(file.Path(), "kid");  // an alias after "|"
+    EXPECT_EQ(Message([&] { t.Load(kBase, "xzy"); }),
+              "TTermcap::Read. Terminal type xzy wasn't found in " + kBase + ".\n");
+    t.Load(kBase, "kid");  // an alias after "|"
     EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
     // A name that only occurs inside a capability value is not an entry.
-    EXPECT_EQ(Message([&] { t.Load(file.Path(), "hidden"); }),
-              "TTermcap::Read. Terminal type hidden wasn't found in " + file.Path() + ".\n");
+    EXPECT_EQ(Message([&] { t.Load(kBase, "hidden"); }),
+              "TTermcap::Read. Terminal type hidden wasn't found in " + kBase + ".\n");
     // The failed loads left the last good description in place.
     EXPECT_EQ(t.GetCapability("so"), "\x1b[7m");
 }
 
 TEST(TermcapTest, TcAddsWithoutOverriding) {
-    TTempFile file(kBase);
     TTermcap t;
-    t.Load(file.Path(), "child");
+    t.Load(kBase, "child");
     // Capabilities on the name line are not read; booleans with capitals in
     // the name are ignored; booleans and strings both come from the
     // referenced entry; the rest of the line after tc is not read (ku).
@@ -93,7 +75,7 @@ TEST(TermcapTest, TcAddsWithoutOverriding) {
     EXPECT_EQ(t.GetCapability("am"), "text");
 
     // A reference loop ends with an error instead of recursing for ever.
-    std::string loop = Message([&] { t.Load(file.Path(), "loop"); });
+    std::string loop = Message([&] { t.Load(kBase, "loop"); });
     EXPECT_EQ(loop.rfind("TTermcap::Read. ", 0), 0u) << loop;
     EXPECT_NE(loop.find("loop"), std::string::npos) << loop;
 }
