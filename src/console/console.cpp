@@ -214,6 +214,11 @@ void TConsole::PutChar(int screen, unsigned char c) {
             if (c < 7) return;
             break;
     }
+    PutGlyph(screen, c);
+}
+
+void TConsole::PutGlyph(int screen, unsigned char c) {
+    SCREEN_OR_RETURN(s, screen)
     s.WrappedPastBottom = false;
     // Tested here first: this runs for every byte of host output, and a wrap
     // is pending only at the end of a full row.
@@ -224,6 +229,19 @@ void TConsole::PutChar(int screen, unsigned char c) {
     } else {
         ++s.CursorX;
     }
+}
+
+void TConsole::PutWideGlyph(int screen, unsigned char c) {
+    SCREEN_OR_RETURN(s, screen)
+    if (s.WrapPending) CompletePendingWrap(screen);
+    if (s.CursorX + 1 >= s.Width && s.AutoWrap && s.Width >= 2) PutGlyph(screen, ' ');
+    if (s.CursorX + 1 >= s.Width && !s.AutoWrap) {
+        // No room for both halves and no wrap: the one cell that fits.
+        PutGlyph(screen, c);
+        return;
+    }
+    PutGlyph(screen, c);
+    PutGlyph(screen, c);
 }
 
 void TConsole::CompletePendingWrap(int screen) {

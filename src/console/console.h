@@ -130,6 +130,13 @@ class TConsole {
     // --- Writing and cursor ---
 
     void PutChar(int screen, unsigned char c);
+    // Writes the cell byte at the cursor and advances, whatever the byte:
+    // control codes are drawn as their glyphs, not obeyed.
+    void PutGlyph(int screen, unsigned char c);
+    // A character two columns wide: `c` in two cells. With one column left
+    // it wraps first (the last column blanked) when the screen wraps, else
+    // one cell is all that fits.
+    void PutWideGlyph(int screen, unsigned char c);
     void CompletePendingWrap(int screen);
     void WriteText(int screen, const char* text);
     int GetCursorX(int screen) const;
