@@ -32,6 +32,9 @@ class TSimpleSession : public TSimpleThread, public TSwitcherSession {
     int GetScreen() const override { return ScreenIndex; }
     void Start() override { TSimpleThread::Start(); }
     bool Finished() const override { return TSimpleThread::Finished(); }
+    void ScreenResizing() override {
+        if (ScrollBackOpen) CloseScrollBack();
+    }
     void Lock() { SessionLock.Enter(); }
     void Unlock() { SessionLock.Leave(); }
 

@@ -15,8 +15,9 @@ class TSSH2Connection : public TSSHConnection {
     void PutBuffer(const char* buffer, unsigned length, bool raw) override;
     // Uses the host's User, Password, KeyFile, AuthType and TerminalType.
     void Login() override;
-    // Protocol 2 sends no window-change request here.
+    // A "window-change" request on the session channel.
     void SetWindowSize(int columns, int rows) override;
+    bool ReportWindowSize(const COORD* size) override;
 
   private:
     Ssh2Channel Channel{};

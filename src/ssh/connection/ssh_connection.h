@@ -47,6 +47,9 @@ class TSSHConnection : public TTCPConnection {
     [[noreturn]] static void FatalHook(const char* text);
 
     PacketContext* GetContext() { return &Context; }
+    // SSH-2: the cipher chosen for data to the server; SSH-1: the session
+    // cipher.
+    std::string GetCipherName() const override;
     int GetProtocolMajor() const { return ProtocolMajor; }
     int GetProtocolMinor() const { return ProtocolMinor; }
 
