@@ -9,7 +9,7 @@ PACKAGES = cmake ninja-build g++ pkg-config libssl-dev zlib1g-dev libgtest-dev l
 	python3 python3-cryptography ncurses-term clang libclang-rt-14-dev libvterm-dev \
 	sshpass util-linux procps
 
-.PHONY: all deps build test run clean
+.PHONY: all deps build test run install clean
 
 all: build
 
@@ -30,6 +30,15 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The program, its data files and the manual page under PREFIX (bin/,
+# share/quenlor/, share/man/man1/). The program finds its data as
+# ../share/quenlor from its own folder, so any prefix works.
+PREFIX ?= /usr/local
+install: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target quenlor
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 run: build
 	$(BUILD)/quenlor $(ARGS)

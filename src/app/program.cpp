@@ -6,11 +6,14 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/banner.h"
+#include "app/config_search.h"
 #include "app/switcher.h"
 #include "base/exception.h"
 #include "config/telnet_config.h"
@@ -22,9 +25,44 @@
 
 namespace {
 
-// Makes the executable's directory current, so a relative configuration
-// file name resolves beside the executable.
-void ChangeToProgramDirectory(const char* argv0) {
+#ifndef QUENLOR_DATA_DIR
+#define QUENLOR_DATA_DIR "/usr/local/share/quenlor"
+#endif
+#ifndef QUENLOR_VERSION
+#define QUENLOR_VERSION "unknown"
+#endif
+
+const char kUsage[] =
+    "Usage: quenlor [-cfg=FILE]... [HOST]...\n"
+    "       quenlor --help | --version\n"
+    "\n"
+    "A multi-session terminal client for telnet, SSH-1 and SSH-2 hosts.\n"
+    "Each HOST (a name defined in the configuration, or\n"
+    "[protocol:]address[:port] with protocol telnet, ssh, ssh2 or file)\n"
+    "opens a session; ALT+A opens one from the banner screen.\n"
+    "\n"
+    "Keys:\n"
+    "  ALT+F1..ALT+F12  show session 1..12      ALT+N / ALT+P  next / previous\n"
+    "  ALT+A            connect to a host       ALT+T          status line on/off\n"
+    "  ALT+X            close the session       ALT+Q          report 80x10 (SSH)\n"
+    "  CTRL+INS / SHIFT+INS  copy / paste       mouse drag     select and copy\n"
+    "  CTRL+ALT+S (SCROLL LOCK)  scroll-back viewer; the mouse wheel opens it too\n"
+    "  ESC on the banner screen ends the program.\n"
+    "\n"
+    "Configuration: every -cfg=FILE given; else the first that exists of\n"
+    "  $XDG_CONFIG_HOME/quenlor/quenlor.cfg (~/.config/quenlor/quenlor.cfg)\n"
+    "  quenlor.cfg beside the program\n"
+    "  ../share/quenlor/quenlor.cfg from the program's folder\n"
+    "  " QUENLOR_DATA_DIR
+    "/quenlor.cfg\n"
+    "Relative file names in a configuration are taken from its folder.\n"
+    "\n"
+    "Exit status: 0 when ended with ESC, or after an error was reported;\n"
+    "1 when ended by a signal (SIGINT, SIGTERM, SIGHUP); 2 for an unknown\n"
+    "option.\n";
+
+// The executable's folder ("" when unknown).
+std::string ProgramDirectory(const char* argv0) {
     char path[1024];
     std::snprintf(path, sizeof path, "%s", argv0 != nullptr ? argv0 : "");
     char* slash = std::strrchr(path + 1, '/');
@@ -32,16 +70,18 @@ void ChangeToProgramDirectory(const char* argv0) {
     if (slash == nullptr) {
         // Started through PATH: argv[0] has no directory, ask the system.
         const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-        if (n <= 0) return;
+        if (n <= 0) return {};
         path[n] = '\0';
         slash = std::strrchr(path + 1, '/');
-        if (slash == nullptr) return;
+        if (slash == nullptr) return {};
     }
     *slash = '\0';
-    if (::chdir(path) != 0) {
-        // Not fatal: the configuration is then looked for in the current
-        // directory, and a missing one is reported by the loader.
-    }
+    return path;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
 // Passwords and passphrases live in this process from the configuration on
@@ -56,7 +96,14 @@ void DisableCoreDumps() {
 void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
              std::unique_ptr<TSwitcher>& switcher) {
     DisableCoreDumps();
-    ChangeToProgramDirectory(argc > 0 ? argv[0] : nullptr);
+    TConfigSearch search;
+    search.XdgConfigHome = Environment("XDG_CONFIG_HOME");
+    search.Home = Environment("HOME");
+    search.ProgramDir = ProgramDirectory(argc > 0 ? argv[0] : nullptr);
+    search.DataDir = QUENLOR_DATA_DIR;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "-cfg=", 5) == 0) search.CfgOptions.push_back(argv[i] + 5);
+    }
     InstallControlHandler();
     SetFatalSignalLine("Unknown Win32 exception found!\n");
     // The title goes to the terminal before the console exists.
@@ -66,7 +113,19 @@ void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
 
     console = std::make_unique<TTextConsole>(STDIN_FILENO, STDOUT_FILENO);
     Console = console.get();
+    // The error log goes beside the program as it always did, where that
+    // folder can be written (an installed program's cannot): else into the
+    // directory the program was started in.
+    char here[4096];
+    const bool haveHere = ::getcwd(here, sizeof here) != nullptr;
+    const bool besideProgram = !search.ProgramDir.empty() &&
+                               ::access(search.ProgramDir.c_str(), W_OK) == 0 &&
+                               ::chdir(search.ProgramDir.c_str()) == 0;
     RedirectStderrFromTerminal(STDOUT_FILENO);
+    if (besideProgram && haveHere && ::chdir(here) != 0) {
+        // Not fatal: relative -cfg= names are then looked up beside the
+        // program only.
+    }
     int width = 0, height = 0;
     console->GetSize(width, height);
     console->SetConsoleSize(width, height);
@@ -75,14 +134,28 @@ void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
     WriteBanner(*console, banner);
     console->Refresh();
 
-    bool loaded = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "-cfg=", 5) == 0) {
-            Config.LoadConfig(argv[i] + 5);
-            loaded = true;
+    // Relative names inside the configuration (termcap, checked while it
+    // is read; keys, logs and replays, opened by the sessions) are taken
+    // from its folder: the program works there from now on.
+    std::vector<std::string> files = FindConfigFiles(search);
+    for (std::string& file : files) {
+        if (file.empty() || file[0] == '/') continue;
+        // A relative -cfg= name: from the current directory, else (as it
+        // always was) from the program's folder.
+        if (haveHere && ::access(file.c_str(), F_OK) == 0) {
+            file = std::string(here) + "/" + file;
+        } else if (!search.ProgramDir.empty()) {
+            file = search.ProgramDir + "/" + file;
         }
     }
-    if (!loaded) Config.LoadConfig("quenlor.cfg");
+    if (!files.empty()) {
+        // The first by its name inside its folder, so that an error names
+        // the file as it was given.
+        const std::string folder = FolderOf(files.front());
+        if (folder != "." && ::chdir(folder.c_str()) == 0)
+            files.front() = files.front().substr(files.front().rfind('/') + 1);
+    }
+    for (const std::string& file : files) Config.LoadConfig(file);
 
     switcher = std::make_unique<TSwitcher>(*console, banner, &Config.GetHistory());
     Switcher = switcher.get();
@@ -96,6 +169,21 @@ void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
 }  // namespace
 
 int RunQuenlor(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            std::printf("quenlor %s\n", QUENLOR_VERSION);
+            return 0;
+        }
+        if (option[0] == '-' && option.rfind("-cfg=", 0) != 0) {
+            std::fprintf(stderr, "quenlor: unknown option %s (see quenlor --help)\n", argv[i]);
+            return 2;
+        }
+    }
     std::unique_ptr<TTextConsole> console;
     std::unique_ptr<TSwitcher> switcher;
     std::string line;  // printed after the terminal is restored

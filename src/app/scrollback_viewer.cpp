@@ -43,6 +43,28 @@ void TSimpleSession::ScrollBackKey(const INPUT_RECORD& record) {
         default:
             break;
     }
+    ScrollBackShow(top);
+}
+
+void TSimpleSession::WheelInput(const MOUSE_EVENT_RECORD& mouse) {
+    // The high word: positive away from the user.
+    const bool up = static_cast<std::int16_t>(mouse.dwButtonState >> 16) > 0;
+    if (!ScrollBackOpen) {
+        if (!up) return;
+        OpenScrollBack();
+    }
+    const int bottom = std::max(BlockLines - Console->GetScreen(ScreenIndex).Height, 0);
+    const int top = ViewTop + (up ? -kWheelLines : kWheelLines);
+    if (!up && top >= bottom) {
+        CloseScrollBack();
+        return;
+    }
+    ScrollBackShow(top);
+}
+
+void TSimpleSession::ScrollBackShow(int top) {
+    const ScreenRecord& s = Console->GetScreen(ScreenIndex);
+    const int height = s.Height;
     ViewTop = std::clamp(top, 0, std::max(BlockLines - height, 0));
     const std::size_t width = static_cast<std::size_t>(s.Width);
     const std::size_t first = static_cast<std::size_t>(ViewTop) * width;

@@ -9,6 +9,7 @@
 
 #include "app/connection_factory.h"
 #include "app/screen_guard.h"
+#include "app/switcher.h"
 #include "base/exception.h"
 #include "base/secret_string.h"
 #include "config/telnet_config.h"
@@ -67,9 +68,15 @@ int TSession::Run() {
         ResolveHost();
         AskLoginData();
         CreateConnection();
+        SetPhase(TPhase::LoggingIn);
         Connection->Login();
         ForgetPassword();
+        {
+            std::lock_guard guard(StatusLock);
+            CipherName = Connection->GetCipherName();
+        }
         FlushPendingKeys();
+        SetPhase(TPhase::Connected);
         connection.Release();
         Pump();
     } catch (const TException& e) {
@@ -90,6 +97,8 @@ int TSession::Run() {
 void TSession::ResolveHost() {
     Host = Config.ResolveHost(HostText);
     KeepSelection.store(Host.GetKeepSelection(), std::memory_order_release);
+    Protocol.store(Host.GetProtocol(), std::memory_order_release);
+    ::UpdateStatus();
     TLockGuard session(SessionLock);
     TScreenGuard guard;
     Console->SetHostConfig(ScreenIndex, &Host);
@@ -144,7 +153,63 @@ void TSession::FlushPendingKeys() {
         Started.store(true, std::memory_order_release);
     }
     // Still under the connection lock: keys typed from now on wait for these.
+    if (ResizedEarly.exchange(false)) ReportScreenSize();
     for (const INPUT_RECORD& key : keys) SendKey(key);
+}
+
+void TSession::SetPhase(TPhase phase) {
+    Phase.store(phase, std::memory_order_release);
+    ::UpdateStatus();
+}
+
+void TSession::ReportScreenSize() {
+    COORD size{};
+    {
+        TScreenGuard guard;
+        const ScreenRecord& s = Console->GetScreen(ScreenIndex);
+        size = COORD{static_cast<std::int16_t>(s.Width), static_cast<std::int16_t>(s.Height)};
+    }
+    if (size.X > 0 && size.Y > 0) Connection->ReportWindowSize(&size);
+}
+
+void TSession::ScreenResized() {
+    {
+        std::lock_guard guard(StartLock);
+        if (!IsStarted()) {
+            // Run holds the connection lock until the login is done.
+            ResizedEarly.store(true);
+            return;
+        }
+    }
+    if (GetState() == kSessionError) return;
+    TLockGuard connection(ConnectionLock);
+    try {
+        ReportScreenSize();
+    } catch (const TException& e) {
+        FailFromInput(e.Message());
+    }
+}
+
+std::string TSession::GetStatus() {
+    static const char* const kProtocols[] = {"telnet", "ssh", "file", "ssh2", "serial"};
+    const int protocol = Protocol.load(std::memory_order_acquire);
+    std::string cipher;
+    {
+        std::lock_guard guard(StatusLock);
+        cipher = CipherName;
+    }
+    if (cipher.empty()) cipher = protocol == kProtocolTelnet ? "telnet" : "-";
+    if (protocol < 0) return HostText + "  connecting";
+    const char* state = "connecting";
+    if (GetState() == kSessionError) {
+        state = "closed with error";
+    } else if (Phase.load(std::memory_order_acquire) == TPhase::Connected) {
+        state = "connected";
+    } else if (Phase.load(std::memory_order_acquire) == TPhase::LoggingIn) {
+        state = "logging in";
+    }
+    const char* name = protocol <= kProtocolSerial ? kProtocols[protocol] : "?";
+    return HostText + "  " + name + "  " + cipher + "  " + state;
 }
 
 void TSession::Pump() {
@@ -173,6 +238,7 @@ void TSession::AppendToLog(const char* data, int count) {
 
 void TSession::ReportException(const std::string& message) {
     if (State.exchange(kSessionError, std::memory_order_acq_rel) == kSessionError) return;
+    ::UpdateStatus();
     char text[1024];
     std::snprintf(text, sizeof text, "\n\rException: %s\n\rPress Enter to close...",
                   message.c_str());

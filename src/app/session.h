@@ -46,6 +46,9 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     int Run() override;
     bool HandleInput(INPUT_RECORD& record) override;
     std::string GetName() override;
+    void ScreenResized() override;
+    // "host protocol cipher state", e.g. "box ssh2 aes128-ctr connected".
+    std::string GetStatus() override;
 
     // Shows "Exception: ..." on the screen and waits for ENTER. Only the
     // first report counts; later ones (the same failure seen by another
@@ -124,4 +127,15 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     std::atomic<bool> Failed{false};
     // The password was typed at the login prompt (session thread).
     bool PasswordPrompted = false;
+    // The screen changed size before the login: Run reports it after.
+    std::atomic<bool> ResizedEarly{false};
+    // How far Run has come, for the status line.
+    enum class TPhase { Connecting, LoggingIn, Connected };
+    std::atomic<TPhase> Phase{TPhase::Connecting};
+    std::atomic<int> Protocol{-1};  // the host's, once resolved
+    void SetPhase(TPhase phase);
+    std::mutex StatusLock;
+    std::string CipherName;  // under StatusLock; set once logged in
+    // Tells the host the screen's size. Connection lock held.
+    void ReportScreenSize();
 };

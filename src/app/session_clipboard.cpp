@@ -53,15 +53,15 @@ void TSession::PasteClipboard() {
     // The clipboard holds zero-terminated text: nothing after a zero byte.
     clip.resize(clip.find('\0') == std::string::npos ? clip.size() : clip.find('\0'));
     if (clip.empty()) return;
-    std::string bytes;
-    bytes.reserve(clip.size());
-    unsigned char previous = 0;
+    std::string text;
+    text.reserve(clip.size());
+    char previous = 0;
     for (const char c : clip) {
-        const unsigned char b = Emulator->RecodeOutgoing(static_cast<unsigned char>(c));
         // CR LF becomes CR: the host's line discipline ends a line on CR.
-        if (!(b == '\n' && previous == '\r')) bytes.push_back(static_cast<char>(b));
-        previous = b;
+        if (!(c == '\n' && previous == '\r')) text.push_back(c);
+        previous = c;
     }
+    const std::string bytes = Emulator->RecodeOutgoingText(text);
     TLockGuard connection(ConnectionLock);
     Send(bytes.data(), static_cast<unsigned>(bytes.size()));
 }

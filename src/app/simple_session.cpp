@@ -21,6 +21,10 @@ bool TSimpleSession::HandleInput(INPUT_RECORD& record) {
             OpenScrollBack();
         return true;
     }
+    if (record.EventType == MOUSE_EVENT && record.Event.MouseEvent.dwEventFlags == MOUSE_WHEELED) {
+        WheelInput(record.Event.MouseEvent);
+        return true;
+    }
     if (ScrollBackOpen) {
         // Mouse events go on to the selection, which then copies the page shown.
         if (!key) return false;

@@ -35,6 +35,9 @@ class TSimpleSession : public TSimpleThread, public TSwitcherSession {
     int GetScreen() const override { return ScreenIndex; }
     void Start() override { TSimpleThread::Start(); }
     bool Finished() const override { return TSimpleThread::Finished(); }
+    void ScreenResizing() override {
+        if (ScrollBackOpen) CloseScrollBack();
+    }
     void Lock() { SessionLock.Enter(); }
     void Unlock() { SessionLock.Leave(); }
 
@@ -52,6 +55,9 @@ class TSimpleSession : public TSimpleThread, public TSwitcherSession {
     bool IsPromptActive() const { return PromptActive.load(std::memory_order_acquire); }
     bool IsScrollBackOpen() const { return ScrollBackOpen; }
 
+    // Lines one wheel step scrolls the viewer.
+    static constexpr int kWheelLines = 3;
+
   protected:
     // The prompt's key handler (main thread, only while the prompt is active).
     void PromptKey(const INPUT_RECORD& record);
@@ -61,6 +67,11 @@ class TSimpleSession : public TSimpleThread, public TSwitcherSession {
     void OpenScrollBack();
     void CloseScrollBack();
     void ScrollBackKey(const INPUT_RECORD& record);
+    // Shows the page whose first line is `top` (clamped).
+    void ScrollBackShow(int top);
+    // The wheel: up opens the viewer and scrolls back; down scrolls on, and
+    // reaching the bottom closes the viewer.
+    void WheelInput(const MOUSE_EVENT_RECORD& mouse);
 
     TCriticalSection SessionLock;
     // Written by the session thread before it is set (release) and by the

@@ -18,6 +18,11 @@ void UpdateTitle() {
         switcher->UpdateTitle();
 }
 
+void UpdateStatus() {
+    if (TSwitcher* switcher = Switcher.load(std::memory_order_acquire); switcher != nullptr)
+        switcher->UpdateStatus();
+}
+
 TSwitcher::TSwitcher(TConsole& console, int bannerScreen, TStringHistory* hostHistory)
     : console_(console),
       banner_(bannerScreen),
@@ -102,6 +107,41 @@ std::string TSwitcher::Title() const {
     return title;
 }
 
+std::string TSwitcher::StatusText() const {
+    std::lock_guard guard(table_lock_);
+    const int count = static_cast<int>(sessions_.size());
+    const int current = current_;
+    char head[32];
+    std::string text;
+    if (current < 0 || current >= count) {
+        text = " Quenlor";
+    } else {
+        std::snprintf(head, sizeof head, " (%d) ", current + 1);
+        text = head + sessions_[current]->GetStatus();
+    }
+    std::snprintf(head, sizeof head, "  [%d open]", count);
+    return text + head;
+}
+
+void TSwitcher::UpdateStatus() {
+    std::lock_guard guard(table_lock_);
+    console_.SetStatusText(StatusText());
+    if (console_.GetStatusLine()) console_.Refresh();
+}
+
+void TSwitcher::Resize(int width, int height) {
+    std::vector<TSwitcherSession*> all;
+    {
+        std::lock_guard guard(table_lock_);
+        for (const auto& session : sessions_) all.push_back(session.get());
+    }
+    // Only the main thread removes sessions, so the pointers stay valid.
+    for (TSwitcherSession* session : all) session->ScreenResizing();
+    console_.Resize(width, height);
+    for (TSwitcherSession* session : all) session->ScreenResized();
+    UpdateStatus();
+}
+
 void TSwitcher::UpdateTitle() {
     std::lock_guard guard(table_lock_);
     const int current = current_;
@@ -111,6 +151,8 @@ void TSwitcher::UpdateTitle() {
         console_.SetActiveScreen(sessions_[current]->GetScreen());
     }
     SetConsoleTitle(Title());
+    console_.SetStatusText(StatusText());
+    if (console_.GetStatusLine()) console_.Refresh();
 }
 
 void TSwitcher::PromptNewSession() {
@@ -158,6 +200,11 @@ void TSwitcher::RemoveFinishedSessions() {
 }
 
 bool TSwitcher::HandleEvent(INPUT_RECORD& record) {
+    if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
+        Resize(record.Event.WindowBufferSizeEvent.dwSize.X,
+               record.Event.WindowBufferSizeEvent.dwSize.Y);
+        return true;
+    }
     int index = -1;
     const THotKey key = ClassifyHotKey(record, index);
     const int count = Count();
@@ -189,9 +236,20 @@ bool TSwitcher::HandleEvent(INPUT_RECORD& record) {
                 UpdateTitle();
             }
             return true;
-        case THotKey::StatusLine:
+        case THotKey::StatusLine: {
+            // The status row comes out of the screens: they and the hosts
+            // get one row fewer (or back).
+            int width = 0, height = 0;
+            console_.GetSize(width, height);
+            console_.SetStatusText(StatusText());
+            {
+                std::lock_guard guard(table_lock_);
+                for (const auto& session : sessions_) session->ScreenResizing();
+            }
             console_.SetStatusLine(!console_.GetStatusLine());
+            Resize(width, height);
             return true;
+        }
         case THotKey::NewSession:
             PromptNewSession();
             return true;

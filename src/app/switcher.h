@@ -41,6 +41,13 @@ class TSwitcher {
     void FillConnectSessions();
     // Shows the current session's screen (or the banner) and sets the title.
     void UpdateTitle();
+    // Builds the status line for the shown session and draws it when on.
+    // Any thread (sessions call it when their state changes).
+    void UpdateStatus();
+    std::string StatusText() const;
+    // The terminal's new size (or the status row turned on or off): every
+    // screen takes it and every session tells its host.
+    void Resize(int width, int height);
     // The ALT+A prompt on the banner screen.
     void PromptNewSession();
     // The wait loop; returns when ESC is pressed on the banner screen.
@@ -77,3 +84,4 @@ class TSwitcher {
 // pointer read before the clear stays usable.
 extern std::atomic<TSwitcher*> Switcher;
 void UpdateTitle();
+void UpdateStatus();

@@ -21,4 +21,11 @@ class TSwitcherSession {
     virtual void Start() = 0;
     // The thread has ended; the object may be deleted now.
     virtual bool Finished() const = 0;
+    // Main thread, around a change of the screens' size: before it, views
+    // laid out for the old size close; after it, the host is told.
+    virtual void ScreenResizing() {}
+    virtual void ScreenResized() {}
+    // Any thread: the session's part of the status line (host, protocol,
+    // cipher, state); empty for sessions that have none.
+    virtual std::string GetStatus() { return {}; }
 };

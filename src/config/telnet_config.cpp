@@ -167,8 +167,9 @@ void TTelnetConfig::ParseConfigLine(std::istream& file, const std::string& line,
             break;
         case kIncomingRecodeTable:
         case kOutgoingRecodeTable: {
-            int index = FindTable(value);
-            if (index < 0) {
+            // A table of that name, should one be defined, is not reachable.
+            int index = value == kRecodeUtf8Name ? kRecodeUtf8 : FindTable(value);
+            if (index < 0 && index != kRecodeUtf8) {
                 ThrowError("Config error. Table not found: %s = %s.", name, value.c_str());
             }
             if (key == kIncomingRecodeTable) {

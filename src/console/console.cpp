@@ -50,8 +50,56 @@ const ScreenRecord& TConsole::Screen(int screen) const {
 // Screen management
 
 void TConsole::SetConsoleSize(int width, int height) {
-    ConsoleWidth = std::max(width, 0);
-    ConsoleHeight = std::max(height, 0);
+    TerminalWidth = std::max(width, 0);
+    TerminalHeight = std::max(height, 0);
+    ConsoleWidth = TerminalWidth;
+    // A status row never leaves a screen without rows.
+    ConsoleHeight = std::max(TerminalHeight - (TerminalHeight > 1 ? StatusRows() : 0), 0);
+}
+
+void TConsole::Resize(int width, int height) {
+    {
+        std::lock_guard guard(OutputLock());
+        SetConsoleSize(width, height);
+        ResizeScreens();
+    }
+    Refresh();
+}
+
+void TConsole::ResizeScreens() {
+    const int width = ConsoleWidth;
+    const int height = width > 0 && ConsoleHeight > 0 ? ConsoleHeight : 0;
+    const TCell blank{' ', 0, kDefaultAttribute};
+    for (ScreenRecord& s : Screens) {
+        if (!s.InUse || (s.Width == width && s.Height == height)) continue;
+        std::vector<TCell> cells(static_cast<std::size_t>(width) * height, blank);
+        const int rows = std::min(s.Height, height);
+        const int columns = std::min(s.Width, width);
+        for (int y = 0; y < rows; ++y) {
+            std::copy_n(s.Cells.begin() + static_cast<std::ptrdiff_t>(y) * s.Width, columns,
+                        cells.begin() + static_cast<std::ptrdiff_t>(y) * width);
+        }
+        if (s.ScrollSize > 0 && width > 0) {
+            TScrollBack lines;
+            lines.Assign(s.ScrollSize, width, blank);
+            const int held = std::clamp(s.ScrollLines, 0, s.ScrollBack.Lines());
+            const int keep = std::min(columns, s.ScrollBack.Width());
+            for (int n = 0; n < held; ++n) std::copy_n(s.ScrollBack.Line(n), keep, lines.Line(n));
+            s.ScrollBack = std::move(lines);
+            s.ScrollLines = held;
+        }
+        s.Cells = std::move(cells);
+        s.Display = s.Cells;
+        s.Previous = s.Cells;
+        s.Width = width;
+        s.Height = height;
+        s.RegionTop = 0;
+        s.RegionBottom = std::max(height - 1, 0);
+        s.CursorX = std::clamp(s.CursorX, 0, std::max(width - 1, 0));
+        s.CursorY = std::clamp(s.CursorY, 0, std::max(height - 1, 0));
+        s.WrapPending = false;
+        s.SelX1 = s.SelY1 = s.SelX2 = s.SelY2 = -1;
+    }
 }
 
 int TConsole::AddScreen() {
@@ -147,9 +195,10 @@ void TConsole::SetHostConfig(int screen, const THostConfig* host) {
 void TConsole::SetStatusLine(bool flag) {
     {
         std::lock_guard guard(OutputLock());
+        if (StatusLine == flag) return;
         StatusLine = flag;
     }
-    Refresh();
+    Resize(TerminalWidth, TerminalHeight);
 }
 
 void TConsole::SetStatusText(const std::string& text) {
@@ -163,13 +212,15 @@ void TConsole::SetStatusText(const std::string& text) {
 void TConsole::ComposeScreen(ScreenRecord& s) {
     if (!s.InUse || s.Width <= 0 || s.Height <= 0) return;
     s.Display = s.Cells;
-    if (StatusLine && !StatusText.empty()) {
-        TCell* row = s.Display.data() + static_cast<std::size_t>(s.Height - 1) * s.Width;
+    if (StatusLine && s.Height < TerminalHeight) {
+        // A row of its own below the screen, the full width in the status
+        // colours.
+        const std::size_t start = s.Display.size();
+        s.Display.resize(start + static_cast<std::size_t>(s.Width),
+                         TCell{' ', 0, kStatusAttribute});
         const int n = std::min(static_cast<int>(StatusText.size()), s.Width);
-        for (int x = 0; x < n; ++x) {
-            row[x].Char = static_cast<unsigned char>(StatusText[x]);
-            row[x].Attr = kStatusAttribute;
-        }
+        for (int x = 0; x < n; ++x)
+            s.Display[start + x].Char = static_cast<unsigned char>(StatusText[x]);
     }
     if (s.SelX1 == -1 && s.SelY1 == -1 && s.SelX2 == -1 && s.SelY2 == -1) return;
     const int x1 = std::max<int>(std::min(s.SelX1, s.SelX2), 0);
@@ -214,6 +265,11 @@ void TConsole::PutChar(int screen, unsigned char c) {
             if (c < 7) return;
             break;
     }
+    PutGlyph(screen, c);
+}
+
+void TConsole::PutGlyph(int screen, unsigned char c) {
+    SCREEN_OR_RETURN(s, screen)
     s.WrappedPastBottom = false;
     // Tested here first: this runs for every byte of host output, and a wrap
     // is pending only at the end of a full row.
@@ -224,6 +280,19 @@ void TConsole::PutChar(int screen, unsigned char c) {
     } else {
         ++s.CursorX;
     }
+}
+
+void TConsole::PutWideGlyph(int screen, unsigned char c) {
+    SCREEN_OR_RETURN(s, screen)
+    if (s.WrapPending) CompletePendingWrap(screen);
+    if (s.CursorX + 1 >= s.Width && s.AutoWrap && s.Width >= 2) PutGlyph(screen, ' ');
+    if (s.CursorX + 1 >= s.Width && !s.AutoWrap) {
+        // No room for both halves and no wrap: the one cell that fits.
+        PutGlyph(screen, c);
+        return;
+    }
+    PutGlyph(screen, c);
+    PutGlyph(screen, c);
 }
 
 void TConsole::CompletePendingWrap(int screen) {

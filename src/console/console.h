@@ -101,6 +101,10 @@ class TConsole {
     virtual bool WaitInput(int wakeFd) = 0;
     // Reads one event, waiting for it; the key character is normalised.
     virtual void ReadEvent(INPUT_RECORD& record) = 0;
+    // The terminal is now `width` x `height`: every screen takes the screen
+    // size that leaves (ResizeScreens) and the active one is drawn afresh.
+    // Under the output lock, so no writer sees a screen half resized.
+    virtual void Resize(int width, int height);
 
     // --- Screen management ---
 
@@ -118,18 +122,36 @@ class TConsole {
     // Attaches the host settings and allocates the scroll-back for its
     // MaxScrollSize lines (0: none kept). Null detaches.
     void SetHostConfig(int screen, const THostConfig* host);
+    // The status line takes the terminal's bottom row, below the screens:
+    // turning it on or off resizes every screen by that row (the caller
+    // tells the hosts). Draws the active screen afresh.
     void SetStatusLine(bool flag);
     bool GetStatusLine() const { return StatusLine; }
-    // Text shown in the bottom row while the status line is on.
+    int StatusRows() const { return StatusLine ? 1 : 0; }
+    // Text shown in the status row while it is on; drawn at the next update.
     void SetStatusText(const std::string& text);
-    // The size every screen gets; set from GetSize at start-up.
+    // The terminal's size; every screen gets it less the status row.
     void SetConsoleSize(int width, int height);
+    // The size of every screen.
     int GetConsoleWidth() const { return ConsoleWidth; }
     int GetConsoleHeight() const { return ConsoleHeight; }
+    // Gives every screen in use the size SetConsoleSize leaves, keeping its
+    // content from the top left, its scroll-back lines (cut or padded to
+    // the new width) and its cursor (moved inside); the scroll region
+    // becomes the whole screen and a selection is dropped. The caller holds
+    // the output lock.
+    void ResizeScreens();
 
     // --- Writing and cursor ---
 
     void PutChar(int screen, unsigned char c);
+    // Writes the cell byte at the cursor and advances, whatever the byte:
+    // control codes are drawn as their glyphs, not obeyed.
+    void PutGlyph(int screen, unsigned char c);
+    // A character two columns wide: `c` in two cells. With one column left
+    // it wraps first (the last column blanked) when the screen wraps, else
+    // one cell is all that fits.
+    void PutWideGlyph(int screen, unsigned char c);
     void CompletePendingWrap(int screen);
     void WriteText(int screen, const char* text);
     int GetCursorX(int screen) const;
@@ -197,8 +219,10 @@ class TConsole {
     ScreenRecord Screens[kMaxScreens];
     bool StatusLine = false;
     std::string StatusText;  // empty: none
-    int ConsoleWidth = 80;
+    int ConsoleWidth = 80;   // of every screen
     int ConsoleHeight = 25;
+    int TerminalWidth = 80;
+    int TerminalHeight = 25;
 };
 
 // The one console of the program, set at start-up.

@@ -33,7 +33,10 @@ void THeadlessConsole::GetSize(int& width, int& height) {
 void THeadlessConsole::Draw(const ScreenRecord& s, bool whole) {
     last_update_cells_ = 0;
     const int w = std::min(s.Width, width_);
-    const int h = std::min(s.Height, height_);
+    // The display holds the screen's rows and the status row, if shown.
+    const int rows = s.Width > 0 ? static_cast<int>(s.Display.size() / s.Width) : 0;
+    const int h = std::min(rows, height_);
+    if (s.Previous.size() != s.Display.size()) whole = true;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * s.Width + x;

@@ -67,8 +67,9 @@ void TTextConsole::Redraw(bool resized) {
         out_.append("\x1b[?7l\x1b[?1002h\x1b[?1006h\x1b[?2004h\x1b[0m\x1b[37;40m\x1b[2J");
     }
     ScreenRecord& s = Screens[ActiveScreen];
-    if (s.InUse && s.Width == width_ && s.Height == height_) {
-        ComposeScreen(s);
+    if (s.InUse && s.Width == width_ && s.Width > 0) ComposeScreen(s);
+    if (s.InUse && s.Width == width_ && s.Width > 0 &&
+        s.Display.size() == static_cast<std::size_t>(width_) * height_) {
         painter_.Paint(out_, s.Display.data(), shown_.data(), width_, height_, true, visible_width_,
                        visible_height_);
         PlaceCursor(s);
@@ -100,8 +101,10 @@ void TTextConsole::EndUpdate(int screen) {
     std::lock_guard guard(OutputLock());
     if (screen != ActiveScreen) return;
     ScreenRecord& s = Screens[screen];
-    if (s.Width != width_ || s.Height != height_) return;
+    if (s.Width != width_ || s.Width <= 0) return;
     ComposeScreen(s);
+    // The screen and the status row must fill the terminal exactly.
+    if (s.Display.size() != static_cast<std::size_t>(width_) * height_) return;
     // Compared with what the terminal shows rather than with the display at
     // BeginUpdate: a Refresh or another writer in between cannot leave
     // stale cells behind.
@@ -120,7 +123,7 @@ void TTextConsole::ReadInput(int timeoutMs) {
         decoder_.Timeout();
         return;
     }
-    if (ResizeFd() >= 0 && (fds[1].revents & POLLIN) && DrainResizes()) Redraw(true);
+    if (ResizeFd() >= 0 && (fds[1].revents & POLLIN) && DrainResizes()) NoteResize();
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[4096];
         const ssize_t got = ::read(in_fd_, buffer, sizeof buffer);
@@ -132,7 +135,7 @@ void TTextConsole::ReadInput(int timeoutMs) {
 
 bool TTextConsole::WaitInput(int wakeFd) {
     for (;;) {
-        if (decoder_.HasEvent()) return true;
+        if (resize_pending_ || decoder_.HasEvent()) return true;
         if (decoder_.Incomplete()) {
             ReadInput(kEscapeDelayMs);
             continue;
@@ -141,15 +144,56 @@ bool TTextConsole::WaitInput(int wakeFd) {
         const int n = ::poll(fds, 3, -1);
         if (n < 0) continue;
         if (fds[1].revents & POLLIN) {
-            if (DrainResizes()) Redraw(true);
+            if (DrainResizes()) NoteResize();
         }
+        if (resize_pending_) return true;
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) return true;
         if (wakeFd >= 0 && (fds[2].revents & POLLIN)) return false;
     }
 }
 
+void TTextConsole::NoteResize() {
+    int w = 0, h = 0;
+    if (!TerminalSize(out_fd_, w, h)) return;
+    {
+        // Clipped from now on: output drawn before the screens take the
+        // new size never reaches past the terminal's edge.
+        std::lock_guard guard(OutputLock());
+        visible_width_ = w;
+        visible_height_ = h;
+    }
+    resize_pending_ = true;
+    pending_width_ = w;
+    pending_height_ = h;
+}
+
+void TTextConsole::Resize(int width, int height) {
+    {
+        std::lock_guard guard(OutputLock());
+        width_ = width;
+        height_ = height;
+        shown_.assign(static_cast<std::size_t>(width_) * height_, TCell{' ', 0, kDefaultAttribute});
+        SetConsoleSize(width, height);
+        ResizeScreens();
+    }
+    Redraw(true);
+}
+
 void TTextConsole::ReadEvent(INPUT_RECORD& record) {
-    while (!decoder_.HasEvent()) ReadInput(decoder_.Incomplete() ? kEscapeDelayMs : -1);
+    if (resize_pending_) {
+        resize_pending_ = false;
+        record = INPUT_RECORD{};
+        record.EventType = WINDOW_BUFFER_SIZE_EVENT;
+        record.Event.WindowBufferSizeEvent.dwSize = COORD{
+            static_cast<std::int16_t>(pending_width_), static_cast<std::int16_t>(pending_height_)};
+        return;
+    }
+    while (!decoder_.HasEvent() && !resize_pending_)
+        ReadInput(decoder_.Incomplete() ? kEscapeDelayMs : -1);
+    if (resize_pending_) {
+        ReadEvent(record);
+        return;
+    }
     record = decoder_.PopEvent();
     NormaliseKeyEvent(record);
 }

@@ -30,9 +30,13 @@ class TTextConsole : public TConsole {
     void BeginUpdate(int screen) override;
     void EndUpdate(int screen) override;
     int GetInputHandle() override { return in_fd_; }
-    bool EventPending() override { return decoder_.HasEvent(); }
+    bool EventPending() override { return resize_pending_ || decoder_.HasEvent(); }
     bool WaitInput(int wakeFd) override;
+    // A size change of the terminal arrives as a WINDOW_BUFFER_SIZE_EVENT
+    // with the new size, before other input; until the reader has called
+    // Resize the old screens are drawn clipped to what the terminal shows.
     void ReadEvent(INPUT_RECORD& record) override;
+    void Resize(int width, int height) override;
 
     // How long a lone ESC waits for the rest of a sequence.
     static constexpr int kEscapeDelayMs = 50;
@@ -43,12 +47,17 @@ class TTextConsole : public TConsole {
     void Redraw(bool resized);
     void PlaceCursor(const ScreenRecord& s);
     void ReadInput(int timeoutMs);
+    // After SIGWINCH: clips drawing to the new size and queues the event.
+    void NoteResize();
     void Send(const std::string& bytes);
 
     int in_fd_;
     int out_fd_;
-    int width_ = 80;  // the size of every screen, read once
+    int width_ = 80;  // the terminal's size the screens are laid out for
     int height_ = 25;
+    bool resize_pending_ = false;  // main thread
+    int pending_width_ = 0;
+    int pending_height_ = 0;
     // What the terminal can show now: drawing is clipped to it after the
     // window was made smaller.
     int visible_width_ = 80;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "platform/input_record.h"
 
@@ -45,6 +46,9 @@ class TConnection {
     // Tells the remote side the window size (columns in X, rows in Y);
     // false when the transport has no way to.
     virtual bool ReportWindowSize(const COORD* size);
+    // The cipher the key exchange chose ("" where there is none). Call it on
+    // the thread that logged in, after Login.
+    virtual std::string GetCipherName() const { return {}; }
 
     int GetState() const { return State.load(std::memory_order_acquire); }
     void SetState(int state) { State.store(state, std::memory_order_release); }

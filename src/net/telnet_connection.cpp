@@ -135,6 +135,7 @@ bool TTelnetConnection::ProcessCommand() {
                 // One write, so that typed keys cannot come between the
                 // acceptance and the size.
                 SendRaw(OptionCommand(WILL, option) + WindowSizeReport(columns, rows));
+                NawsAgreed.store(true, std::memory_order_release);
             } else if (option == OPT_NEW_ENVIRON && !Host->GetUser().empty()) {
                 SendWill(option);
             } else {
@@ -241,7 +242,7 @@ void TTelnetConnection::PutBuffer(const char* buffer, unsigned length, bool) {
 }
 
 bool TTelnetConnection::ReportWindowSize(const COORD* size) {
-    if (size == nullptr) return false;
+    if (size == nullptr || !NawsAgreed.load(std::memory_order_acquire)) return false;
     SendRaw(WindowSizeReport(size->X, size->Y));
     return true;
 }

@@ -36,7 +36,8 @@ class TTelnetConnection : public TTCPConnection {
     // data and not as the start of a command.
     void PutBuffer(const char* buffer, unsigned length, bool raw) override;
     void Login() override {}
-    // Sends the size by NAWS; true.
+    // Sends the size by NAWS once the server asked for it (DO NAWS); false
+    // before.
     bool ReportWindowSize(const COORD* size) override;
     // True from the server's DO BINARY (answered WILL) until its DONT
     // BINARY: a carriage return then goes out alone, as in binary mode the
@@ -75,6 +76,9 @@ class TTelnetConnection : public TTCPConnection {
     unsigned CurrentLength = 0;
     unsigned Position = 0;
     std::atomic<bool> BinaryOut{false};
+    // The server asked for the window size (DO NAWS): only then are size
+    // changes reported.
+    std::atomic<bool> NawsAgreed{false};
 
     struct {
         bool Active = false;      // between IAC SB and IAC SE

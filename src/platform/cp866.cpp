@@ -45,6 +45,16 @@ int UnicodeToCp866(char32_t code) {
     return -1;
 }
 
+int Cp866GlyphCell(char32_t code) {
+    if (code >= 0x80) {
+        const int mapped = UnicodeToCp866(code);
+        if (mapped >= 0) return mapped;
+    }
+    for (int i = 1; i < 32; ++i)
+        if (kLow[i] == code) return i;
+    return code >= 0x20 && code < 0x7F ? static_cast<int>(code) : -1;
+}
+
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));

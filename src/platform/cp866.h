@@ -12,6 +12,10 @@ char32_t Cp866ToUnicode(unsigned char byte);
 // The CP866 byte for a code point, or -1 when the code page has none.
 // Code points below 0x80 map to themselves (controls included).
 int UnicodeToCp866(char32_t code);
+// The cell byte whose glyph is this code point, or -1: like UnicodeToCp866,
+// but the symbols drawn for 0x01-0x1F give their bytes too. For host text
+// decoded from UTF-8, where such a symbol is a character to show, not a key.
+int Cp866GlyphCell(char32_t code);
 
 // Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, char32_t code);

@@ -1,10 +1,13 @@
 // The session's interface to terminal emulation.
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/console.h"
 #include "platform/input_record.h"
+#include "term/utf8_decoder.h"
 
 class THostConfig;
 
@@ -34,10 +37,21 @@ class TEmulator {
     virtual unsigned char RecodeIncoming(unsigned char b);
     virtual unsigned char RecodeOutgoing(unsigned char b);
 
+    // Text in the console code page (typed or pasted) as the host wants it:
+    // through the outgoing table, or as UTF-8.
+    std::string RecodeOutgoingText(std::string_view text) const;
+    // Queues one typed character (a cell byte), recoded.
+    void QueueTyped(unsigned char c);
+
     void QueueOutput(const char* data, int count);
     int GetScreen() const { return Screen; }
 
   protected:
+    // The UTF-8 path for a host byte of 0x80 and above (Utf8In only).
+    void PutUtf8Byte(unsigned char b);
+    // A decoded character: its cell, a placeholder, or nothing (zero width).
+    void PutCode(char32_t code);
+
     const THostConfig* Host;
     int Screen;
     TConsole* Con;
@@ -48,4 +62,12 @@ class TEmulator {
     // The host's tables, taken whole from the configuration at construction.
     unsigned char Incoming[256];
     unsigned char Outgoing[256];
+    bool Utf8In = false;
+    bool Utf8Out = false;
+    TUtf8Decoder Decoder;  // Write's, under the session lock
 };
+
+// The cell shown for a character code page 866 lacks, one per column it
+// takes, and for each ill-formed stretch of UTF-8.
+constexpr unsigned char kMissingCell = '?';
+constexpr unsigned char kInvalidCell = 0xFE;  // the black square

@@ -57,6 +57,16 @@ void TTermcapEmulator::Interpret(const unsigned char* p, const unsigned char* en
     TCapMatch m;
     while (p < end) {
         unsigned char b = *p;
+        if (Utf8In) {
+            // Text bytes whatever the description says: a UTF-8 host sends
+            // no 8-bit control sequences.
+            if (b >= 0x80) {
+                PutUtf8Byte(b);
+                ++p;
+                continue;
+            }
+            if (Decoder.Interrupt()) Con->PutGlyph(Screen, kInvalidCell);
+        }
         if (!Matcher.IsPlain(b)) {
             TMatchStatus st = Matcher.Match(p, end, m);
             if (st == TMatchStatus::Matched) {
@@ -334,7 +344,5 @@ void TTermcapEmulator::KeyPressed(INPUT_RECORD record) {
         }
         return;
     }
-    if (ch >= 0x80) ch = RecodeOutgoing(ch);
-    const char out = static_cast<char>(ch);
-    QueueOutput(&out, 1);
+    QueueTyped(ch);
 }

@@ -167,6 +167,21 @@ void ssh2_channel_open(PacketContext* context, Ssh2Channel* channel, TCriticalSe
     channel->remote_max_packet = packet_get_int(context);
 }
 
+void ssh2_channel_window_change(PacketContext* context, Ssh2Channel* channel,
+                                TCriticalSection* send_lock, int columns, int rows) {
+    TLockGuard guard(*send_lock);
+    packet_start(context, SSH2_MSG_CHANNEL_REQUEST);
+    packet_put_int(context, channel->remote_id);
+    packet_put_cstring(context, "window-change");
+    packet_put_char(context, 0);  // want reply: none is sent for this request
+    packet_put_int(context, static_cast<uint32_t>(columns));
+    packet_put_int(context, static_cast<uint32_t>(rows));
+    packet_put_int(context, 0);  // pixel sizes
+    packet_put_int(context, 0);
+    packet_send(context);
+    packet_write_wait(context);
+}
+
 void ssh2_channel_request_pty(PacketContext* context, Ssh2Channel* channel,
                               TCriticalSection* send_lock, const char* terminal_type, int columns,
                               int rows) {

@@ -65,6 +65,9 @@ void ssh2_channel_open(PacketContext* context, Ssh2Channel* channel, TCriticalSe
 void ssh2_channel_request_pty(PacketContext* context, Ssh2Channel* channel,
                               TCriticalSection* send_lock, const char* terminal_type, int columns,
                               int rows);
+// Tells the server the new terminal size ("window-change"); no answer.
+void ssh2_channel_window_change(PacketContext* context, Ssh2Channel* channel,
+                                TCriticalSection* send_lock, int columns, int rows);
 // Starts the shell; no answer is awaited.
 void ssh2_channel_request_shell(PacketContext* context, Ssh2Channel* channel,
                                 TCriticalSection* send_lock);

@@ -65,14 +65,27 @@ void TSSH2Connection::LoginSteps() {
     WipeString(&options.password);
 
     ssh2_channel_open(&Context, &Channel, &SendLock);
-    // The pseudo-terminal gets the real terminal's size, which every screen
-    // shares.
+    // The pseudo-terminal gets the session screen's size (the terminal's,
+    // less the status row while that is shown).
     int columns = 80;
     int rows = 25;
-    if (Console != nullptr) Console->GetSize(columns, rows);
+    if (Console != nullptr && Console->IsScreenInUse(Screen)) {
+        columns = Console->GetScreen(Screen).Width;
+        rows = Console->GetScreen(Screen).Height;
+    } else if (Console != nullptr) {
+        Console->GetSize(columns, rows);
+    }
     ssh2_channel_request_pty(&Context, &Channel, &SendLock, Host->GetTerminalType().c_str(),
                              static_cast<int16_t>(columns), static_cast<int16_t>(rows));
     ssh2_channel_request_shell(&Context, &Channel, &SendLock);
 }
 
-void TSSH2Connection::SetWindowSize(int, int) {}
+void TSSH2Connection::SetWindowSize(int columns, int rows) {
+    ssh2_channel_window_change(&Context, &Channel, &SendLock, columns, rows);
+}
+
+bool TSSH2Connection::ReportWindowSize(const COORD* size) {
+    if (size == nullptr) return false;
+    SetWindowSize(size->X, size->Y);
+    return true;
+}

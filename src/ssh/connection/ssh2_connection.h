@@ -15,9 +15,10 @@ class TSSH2Connection : public TSSHConnection {
     void PutBuffer(const char* buffer, unsigned length, bool raw) override;
     // Uses the host's User, Password, KeyFile, AuthType and TerminalType.
     void Login() override;
-    // Protocol 2 sends no window-change request here.
+    // A "window-change" request on the session channel.
     void SetWindowSize(int columns, int rows) override;
     Ssh2Channel* GetChannel() { return &Channel; }
+    bool ReportWindowSize(const COORD* size) override;
 
   private:
     void LoginSteps();

@@ -9,8 +9,10 @@
 #include "base/exception.h"
 #include "config/host_config.h"
 #include "ssh/keys/key_file_mode.h"
+#include "ssh/transport/cipher.h"
 #include "ssh/transport/compat.h"
 #include "ssh/transport/kex.h"
+#include "ssh/transport/kex_result.h"
 #include "ssh/wire/log.h"
 #include "ssh/wire/xmalloc.h"
 
@@ -22,6 +24,13 @@ constexpr int kLineSize = 256;
 
 TSSHConnection::TSSHConnection(const THostConfig* host, int screen) : TTCPConnection(host, screen) {
     Context.owner = this;
+}
+
+std::string TSSHConnection::GetCipherName() const {
+    if (Context.kex != nullptr && Context.kex->enc[MODE_OUT].name != nullptr)
+        return Context.kex->enc[MODE_OUT].name;
+    if (Context.ssh1_cipher > 0) return cipher_name(Context.ssh1_cipher);
+    return {};
 }
 
 TSSHConnection::~TSSHConnection() {

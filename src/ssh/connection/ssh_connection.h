@@ -56,6 +56,9 @@ class TSSHConnection : public TTCPConnection {
     }
 
     PacketContext* GetContext() { return &Context; }
+    // SSH-2: the cipher chosen for data to the server; SSH-1: the session
+    // cipher.
+    std::string GetCipherName() const override;
     int GetProtocolMajor() const { return ProtocolMajor; }
     int GetProtocolMinor() const { return ProtocolMinor; }
 

@@ -6,7 +6,8 @@
 //   termcap ... end       the description, inline (the lines in between)
 //   termcapfile PATH      or a description file, relative to the source tree
 //   type NAME             terminal type (default: first name of the inline entry)
-//   tables IN OUT         recoding table indexes (default 0 1: KOI8-R <-> CP866)
+//   tables IN OUT         recoding table indexes (default 0 1: KOI8-R <-> CP866),
+//                         or utf-8
 //   push BYTES            one Write block
 //   pushsplit BYTES       the same bytes, one Write per byte
 //   pushrepeat N BYTES    BYTES repeated N times, as one block
@@ -30,6 +31,7 @@
 #include <sstream>
 
 #include "config/host_config.h"
+#include "config/recode_table.h"
 #include "console/headless_console.h"
 #include "platform/cp866.h"
 #include "term/termcap_emulator.h"
@@ -179,10 +181,13 @@ TEST_P(EmulatorCase, Runs) {
         } else if (op == "type") {
             host_.SetTerminalType(rest);
         } else if (op == "tables") {
-            int a = 0, b = 0;
+            std::string a, b;
             std::istringstream(rest) >> a >> b;
-            host_.SetIncomingTable(a);
-            host_.SetOutgoingTable(b);
+            auto index = [](const std::string& w) {
+                return w == kRecodeUtf8Name ? kRecodeUtf8 : std::stoi(w);
+            };
+            host_.SetIncomingTable(index(a));
+            host_.SetOutgoingTable(index(b));
         } else if (op == "termcapfile") {
             host_.SetTermcapFile((fs::path(QUENLOR_SOURCE_DIR) / rest).string());
         } else if (op == "termcap") {

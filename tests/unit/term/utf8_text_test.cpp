@@ -1,0 +1,93 @@
+// The UTF-8 decoder over all of Unicode, and the outgoing encoding of typed
+// and pasted text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/host_config.h"
+#include "config/recode_table.h"
+#include "console/headless_console.h"
+#include "platform/cp866.h"
+#include "term/char_width.h"
+#include "term/emulator.h"
+#include "term/utf8_decoder.h"
+
+namespace {
+
+std::u32string Decode(const std::string& bytes) {
+    TUtf8Decoder decoder;
+    std::u32string out;
+    for (const char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            if (decoder.Interrupt()) out.push_back(TUtf8Decoder::kInvalid);
+            out.push_back(b);
+            continue;
+        }
+        char32_t codes[2];
+        const int n = decoder.Feed(b, codes);
+        out.append(codes, codes + n);
+    }
+    return out;
+}
+
+TEST(Utf8Decoder, EveryScalarValueRoundTrips) {
+    for (char32_t code = 0x80; code <= 0x10FFFF; ++code) {
+        if (code >= 0xD800 && code <= 0xDFFF) continue;
+        std::string bytes;
+        AppendUtf8(bytes, code);
+        const std::u32string got = Decode(bytes);
+        ASSERT_EQ(got, std::u32string(1, code)) << std::hex << static_cast<unsigned>(code);
+    }
+}
+
+TEST(Utf8Decoder, IllFormedPartsAndStateAcrossCalls) {
+    constexpr char32_t X = TUtf8Decoder::kInvalid;
+    const struct {
+        std::string bytes;
+        std::u32string want;
+    } cases[] = {
+        {"\xc3\xa9", U"\u00e9"},
+        {"\xc0\x80", {X, X}},
+        {"\xe0\x9f\xbf", {X, X, X}},
+        {"\xed\xbf\xbf", {X, X, X}},
+        {"\xf4\x8f\xbf\xbf", U"\U0010FFFF"},
+        {"\xf4\x90", {X, X}},
+        {"\xe2\x82", {}},  // still waiting for its last byte
+        {"\xe2\x82z", {X, U'z'}},
+        {"\xe2\xe2\x82\xac", {X, U'\u20ac'}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Decode(c.bytes), c.want) << c.bytes;
+}
+
+TEST(CharWidth, WideZeroAndNarrow) {
+    const struct {
+        char32_t code;
+        int width;
+    } cases[] = {
+        {U'a', 1},          {U'\u0416', 1},     {U'\u2500', 1}, {U'\u0301', 0},
+        {U'\u200b', 0},     {U'\u4e2d', 2},     {U'\uac00', 2}, {U'\uff21', 2},
+        {U'\U0001F600', 2}, {U'\U00020000', 2}, {U'\u20ac', 1}, {U'\u3000', 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CharWidth(c.code), c.width) << std::hex << static_cast<unsigned>(c.code);
+}
+
+TEST(OutgoingText, Utf8OrTheTable) {
+    THeadlessConsole console(20, 3);
+    const int screen = console.AddScreen();
+    THostConfig utf8;
+    utf8.SetIncomingTable(kRecodeUtf8);
+    utf8.SetOutgoingTable(kRecodeUtf8);
+    THostConfig koi8;  // the defaults: KOI8-R both ways
+    TEmulator toUtf8(&utf8, screen, &console);
+    TEmulator toKoi8(&koi8, screen, &console);
+    const std::string text = "\x8f\xe0\xa8\xa2\xa5\xe2 \xc4\xf0\r";  // "Привет ─Ё" CR
+    EXPECT_EQ(toUtf8.RecodeOutgoingText(text), "Привет ─Ё\r");
+    EXPECT_EQ(toKoi8.RecodeOutgoingText(text), "\xf0\xd2\xc9\xd7\xc5\xd4 \x80\xb3\r");
+    toUtf8.QueueTyped(0xF1);
+    char out[8];
+    EXPECT_EQ(std::string(out, toUtf8.GetOutput(out, sizeof out)), "ё");
+}
+
+}  // namespace
