@@ -79,6 +79,15 @@ void TSession::ResolveHost() {
     TLockGuard session(SessionLock);
     TScreenGuard guard;
     Console->SetHostConfig(ScreenIndex, &Host);
+    const int kept = Console->GetScreen(ScreenIndex).ScrollSize;
+    if (kept < Host.GetMaxScrollSize() && Console->GetScreen(ScreenIndex).Width > 0) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "Scroll-back: MAX_SCROLL_SIZE=%d does not fit in memory; %d lines kept.\r\n",
+                      Host.GetMaxScrollSize(), kept);
+        Console->WriteText(ScreenIndex, text);
+        Console->Refresh();
+    }
 }
 
 void TSession::AskLoginData() {
