@@ -151,10 +151,6 @@ void fatal(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    // Shown on the session's screen: nothing a peer put into it may act
-    // there as a control.
-    const std::string safe = log_sanitize(text);
-    std::snprintf(text, sizeof text, "%s", safe.c_str());
     if (FatalHook hook = t_fatal_hook) hook(text);
     // The text may hold remote data: ThrowError would read it as a format.
     throw TException(text);

@@ -11,10 +11,11 @@
 // returns, `fatal` raises TException with the text itself, so a failure can
 // never be taken for success. The text is never used as a format again.
 //
-// Every log line and fatal text passes through log_sanitize, so text a peer
-// sent (banners, DEBUG and DISCONNECT messages, names from its proposals)
-// can neither drive the terminal that shows the log nor make a line longer
-// than kLogMessageSize. A session thread writes at most kLogThreadBudget
+// Every log line passes through log_sanitize, so text a peer sent (banners,
+// DEBUG messages, names from its proposals) can neither drive the terminal
+// that shows the log nor make a line longer than kLogMessageSize. Fatal
+// texts are the caller's: peer text in them (a DISCONNECT reason) is
+// sanitised where it is put in. A session thread writes at most kLogThreadBudget
 // bytes of log lines and the process kLogProcessBudget; past that one notice
 // is written and further lines are dropped, so no peer can fill the disk.
 #pragma once
