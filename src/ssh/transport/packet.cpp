@@ -409,7 +409,8 @@ int packet_read_poll(PacketContext* context, int* payload_length) {
                 uint32_t length = 0;
                 XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, &length)));
                 XmallocPtr<char> language(static_cast<char*>(packet_get_string(context, nullptr)));
-                debug("Remote: %s", log_sanitize(message.get(), length, 900).c_str());
+                debug("Remote: %s",
+                      log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 continue;
             }
             if (type == SSH2_MSG_DISCONNECT) {
@@ -419,8 +420,10 @@ int packet_read_poll(PacketContext* context, int* payload_length) {
                     uint32_t length = 0;
                     XmallocPtr<char> description(
                         static_cast<char*>(packet_get_string(context, &length)));
-                    std::snprintf(text, sizeof text, "Received disconnect: %u: %s", reason,
-                                  log_sanitize(description.get(), length, 900).c_str());
+                    std::snprintf(
+                        text, sizeof text, "Received disconnect: %u: %s", reason,
+                        log_sanitize(description.get(), std::min<uint32_t>(length, 900), 900)
+                            .c_str());
                 }
                 fatal("%s", text);
             }
@@ -429,7 +432,8 @@ int packet_read_poll(PacketContext* context, int* payload_length) {
             if (type == SSH_MSG_DEBUG) {
                 uint32_t length = 0;
                 XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, &length)));
-                debug("Remote: %s", log_sanitize(message.get(), length, 900).c_str());
+                debug("Remote: %s",
+                      log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 continue;
             }
             if (type == SSH_MSG_DISCONNECT) {
@@ -438,8 +442,9 @@ int packet_read_poll(PacketContext* context, int* payload_length) {
                     uint32_t length = 0;
                     XmallocPtr<char> message(
                         static_cast<char*>(packet_get_string(context, &length)));
-                    std::snprintf(text, sizeof text, "Received disconnect: %s",
-                                  log_sanitize(message.get(), length, 900).c_str());
+                    std::snprintf(
+                        text, sizeof text, "Received disconnect: %s",
+                        log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 }
                 fatal("%s", text);
             }
