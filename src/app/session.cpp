@@ -14,6 +14,7 @@
 #include "base/secret_string.h"
 #include "config/telnet_config.h"
 #include "net/telnet_connection.h"
+#include "platform/beep.h"
 #include "ssh/connection/ssh_connection.h"
 #include "ssh/wire/xmalloc.h"
 #include "term/termcap_emulator.h"
@@ -21,23 +22,6 @@
 TStringHistory UserHistory;
 
 namespace {
-
-// Holds a critical section until released or unwound past, whatever ends
-// the scope (an error, or the thread being cancelled).
-class TScopedSection {
-  public:
-    explicit TScopedSection(TCriticalSection& section) : section_(&section) { section.Enter(); }
-    ~TScopedSection() { Release(); }
-    TScopedSection(const TScopedSection&) = delete;
-    TScopedSection& operator=(const TScopedSection&) = delete;
-    void Release() {
-        if (section_ != nullptr) section_->Leave();
-        section_ = nullptr;
-    }
-
-  private:
-    TCriticalSection* section_;
-};
 
 bool IsSsh(int protocol) {
     return protocol == kProtocolSsh || protocol == kProtocolSsh2;
@@ -51,8 +35,18 @@ TSession::TSession(const std::string& hostText, int screen)
 }
 
 TSession::~TSession() {
-    // The thread uses the connection, the emulator and the host: end it first.
+    // Both threads use the connection, the emulator and the host: end them
+    // first. The session thread first, as it is the one that starts the
+    // writer.
     StopThread();
+    StopWriter();
+}
+
+void TSession::StopWriter() {
+    Outgoing.Close();
+    if (!Writer.Started()) return;
+    Writer.Cancel();
+    Writer.Join();
 }
 
 std::string TSession::GetName() {
@@ -64,7 +58,6 @@ std::string TSession::GetName() {
 
 int TSession::Run() {
     try {
-        TScopedSection connection(ConnectionLock);
         ResolveHost();
         AskLoginData();
         CreateConnection();
@@ -75,9 +68,9 @@ int TSession::Run() {
             std::lock_guard guard(StatusLock);
             CipherName = Connection->GetCipherName();
         }
+        Writer.Start([this] { WriteOutgoing(); });
         FlushPendingKeys();
         SetPhase(TPhase::Connected);
-        connection.Release();
         Pump();
     } catch (const TException& e) {
         ReportException(e.Message());
@@ -102,6 +95,15 @@ void TSession::ResolveHost() {
     TLockGuard session(SessionLock);
     TScreenGuard guard;
     Console->SetHostConfig(ScreenIndex, &Host);
+    const int kept = Console->GetScreen(ScreenIndex).ScrollSize;
+    if (kept < Host.GetMaxScrollSize() && Console->GetScreen(ScreenIndex).Width > 0) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "Scroll-back: MAX_SCROLL_SIZE=%d does not fit in memory; %d lines kept.\r\n",
+                      Host.GetMaxScrollSize(), kept);
+        Console->WriteText(ScreenIndex, text);
+        Console->Refresh();
+    }
 }
 
 void TSession::AskLoginData() {
@@ -147,14 +149,13 @@ void TSession::ForgetPassword() {
 
 void TSession::FlushPendingKeys() {
     std::deque<INPUT_RECORD> keys;
-    {
-        std::lock_guard guard(StartLock);
-        keys.swap(PendingKeys);
-        Started.store(true, std::memory_order_release);
-    }
-    // Still under the connection lock: keys typed from now on wait for these.
+    std::lock_guard guard(StartLock);
+    keys.swap(PendingKeys);
+    // Queued before Started is seen, so keys typed from now on come after
+    // these, and so does a size change.
     if (ResizedEarly.exchange(false)) ReportScreenSize();
     for (const INPUT_RECORD& key : keys) SendKey(key);
+    Started.store(true, std::memory_order_release);
 }
 
 void TSession::SetPhase(TPhase phase) {
@@ -169,25 +170,20 @@ void TSession::ReportScreenSize() {
         const ScreenRecord& s = Console->GetScreen(ScreenIndex);
         size = COORD{static_cast<std::int16_t>(s.Width), static_cast<std::int16_t>(s.Height)};
     }
-    if (size.X > 0 && size.Y > 0) Connection->ReportWindowSize(&size);
+    if (size.X > 0 && size.Y > 0) Outgoing.RequestSize(size);
 }
 
 void TSession::ScreenResized() {
     {
         std::lock_guard guard(StartLock);
         if (!IsStarted()) {
-            // Run holds the connection lock until the login is done.
+            // FlushPendingKeys queues it with the keys typed meanwhile.
             ResizedEarly.store(true);
             return;
         }
     }
     if (GetState() == kSessionError) return;
-    TLockGuard connection(ConnectionLock);
-    try {
-        ReportScreenSize();
-    } catch (const TException& e) {
-        FailFromInput(e.Message());
-    }
+    ReportScreenSize();
 }
 
 std::string TSession::GetStatus() {
@@ -281,15 +277,7 @@ bool TSession::HandleInput(INPUT_RECORD& record) {
             return true;
         case 'Q':
             if (!alt) break;
-            if (IsStarted() && IsSsh(Host.GetProtocol())) {
-                TLockGuard connection(ConnectionLock);
-                const COORD size{80, 10};
-                try {
-                    Connection->ReportWindowSize(&size);
-                } catch (const TException& e) {
-                    FailFromInput(e.Message());
-                }
-            }
+            if (IsStarted() && IsSsh(Host.GetProtocol())) Outgoing.RequestSize(COORD{80, 10});
             return true;
         case VK_INSERT:
             if (ctrl) {
@@ -320,9 +308,6 @@ bool TSession::HandleInput(INPUT_RECORD& record) {
             return false;
         }
     }
-    // Once started, only this thread takes the lock (Run may still be
-    // leaving it after sending the keys kept above).
-    TLockGuard connection(ConnectionLock);
     SendKey(record);
     return false;
 }
@@ -340,27 +325,57 @@ void TSession::SendKey(const INPUT_RECORD& record) {
         const auto* telnet = dynamic_cast<const TTelnetConnection*>(Connection.get());
         if (telnet == nullptr || !telnet->SendsBinary()) bytes.push_back('\n');
     }
-    if (!bytes.empty()) Send(bytes.data(), static_cast<unsigned>(bytes.size()));
+    if (!bytes.empty()) Send(bytes.data(), bytes.size());
 }
 
-void TSession::Send(const char* data, unsigned length) {
-    if (IsOwnThread()) {
-        // Run's own failures take the usual way to the report.
-        Connection->PutBuffer(data, length, false);
-        return;
+bool TSession::Send(const char* data, std::size_t length) {
+    if (Outgoing.Append(data, length)) {
+        if (ShowsQueueFull && !IsOwnThread()) {
+            ShowsQueueFull = false;
+            TScreenGuard guard;
+            Console->SetStatusText("");
+            Console->Refresh();
+        }
+        return true;
     }
+    MessageBeep(-1);
+    if (!IsOwnThread()) {
+        ShowsQueueFull = true;
+        TScreenGuard guard;
+        Console->SetStatusText(kQueueFullText);
+        Console->Refresh();
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The writer thread
+
+void TSession::WriteOutgoing() {
+    TOutgoingQueue::TItem item;
     try {
-        Connection->PutBuffer(data, length, false);
+        while (Outgoing.Take(item)) {
+            if (item.IsSize) {
+                Connection->ReportWindowSize(&item.Size);
+            } else {
+                Connection->PutBuffer(item.Bytes.data(), static_cast<unsigned>(item.Bytes.size()),
+                                      false);
+            }
+        }
     } catch (const TException& e) {
-        FailFromInput(e.Message());
+        FailFromWriter(e.Message());
+    } catch (const std::exception& e) {
+        FailFromWriter(e.what());
     }
 }
 
-void TSession::FailFromInput(const std::string& message) {
+void TSession::FailFromWriter(const std::string& message) {
     if (Failed.exchange(true)) return;
-    // The pump may wait for the session lock the viewer holds: close it first.
-    if (ScrollBackOpen) CloseScrollBack();
-    // Taken for good: the pump draws nothing over the report.
+    // Nothing more can be sent once a send has failed part way.
+    Outgoing.Close();
+    // Taken for good: the pump draws nothing over the report. The pump may
+    // wait meanwhile for a scroll-back viewer to close; this thread waits
+    // with it, the main thread does not.
     if (GetState() != kSessionQuestion) OutputEnabled.Wait();
     ReportException(message);
 }

@@ -12,7 +12,9 @@
 #include "app/simple_session.h"
 #include "config/host_config.h"
 #include "net/connection.h"
+#include "net/outgoing_queue.h"
 #include "platform/sync.h"
+#include "platform/thread.h"
 #include "ssh/auth/auth_prompter.h"
 #include "term/emulator.h"
 
@@ -29,16 +31,22 @@ constexpr int kSessionError = 2;     // the error report is shown
 constexpr int kSessionQuestion = 3;  // the close question is shown
 
 // Threads: Run is the session thread; HandleInput, CopySelection and
-// PasteClipboard run on the main thread. Everything that writes to the
-// connection holds the connection lock. Run holds it from its start until
-// the connection has logged in; keys typed meanwhile are kept (up to
-// kMaxPendingKeys) and sent by Run right after the login, so the main thread
-// never waits for a connection to be made.
+// PasteClipboard run on the main thread; WriteOutgoing is the writer thread,
+// started by Run once the connection has logged in.
+//
+// The main thread never writes to the connection and never takes a lock a
+// socket writer holds: typed keys, pastes and size reports go into the
+// session's outgoing queue, and the writer sends them. A full queue refuses
+// the input (a beep and a status text) instead of waiting. Keys typed while
+// the connection is being made are kept (up to kMaxPendingKeys) and queued
+// by Run right after the login, ahead of any typed later.
 class TSession : public TSimpleSession, public Ssh2AuthPrompter {
   public:
     static constexpr std::size_t kMaxPendingKeys = 1024;
     // Bytes asked of the connection per read.
     static constexpr unsigned kReadBlock = 32768;
+    // The status text of refused input.
+    static constexpr const char* kQueueFullText = "Send queue full: input refused";
 
     TSession(const std::string& hostText, int screen);
     ~TSession() override;
@@ -85,27 +93,34 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
                     const std::string& file);
     void Pump();
     void AppendToLog(const char* data, int count);
-    // Translates a key and writes it. Main thread, or Run for the keys typed
-    // during start-up; the caller holds the connection lock.
+    // Translates a key and queues it. Main thread, or Run for the keys typed
+    // during start-up.
     void SendKey(const INPUT_RECORD& record);
-    // Writes to the connection; a failure ends this session with its
-    // message instead of leaving the main loop. Connection lock held.
-    void Send(const char* data, unsigned length);
-    // Ends the session after a failure met outside the session thread: the
-    // pump is paused for good and the report shown; ENTER then ends it.
-    void FailFromInput(const std::string& message);
+    // Queues bytes for the host whole, or refuses them whole with a beep and
+    // the status text kQueueFullText; true when queued.
+    bool Send(const char* data, std::size_t length);
+    // The writer thread: sends what the queue holds until the session ends.
+    void WriteOutgoing();
+    // Ends the session after a send failed on the writer thread: the pump is
+    // paused for good and the report shown; ENTER then ends it.
+    void FailFromWriter(const std::string& message);
+    // Stops the writer and waits for it; after the session thread has ended.
+    void StopWriter();
     void MouseInput(const MOUSE_EVENT_RECORD& mouse);
     void AskClose();
     void AnswerClose(const INPUT_RECORD& record);
-    // Sends the keys typed while the session was starting; Run, under the
-    // connection lock, just before it leaves it.
+    // Queues the keys typed while the session was starting; Run, after the
+    // login.
     void FlushPendingKeys();
 
     THostConfig Host;
     std::unique_ptr<TConnection> Connection;
     std::unique_ptr<TEmulator> Emulator;
     ScreenRecord SavedScreen;  // main thread
-    TCriticalSection ConnectionLock;
+    TOutgoingQueue Outgoing;
+    TThread Writer;
+    // The status text shown by a refused input is ours to clear. Main thread.
+    bool ShowsQueueFull = false;
     // The pump's pause switch: the pump takes it before drawing a block and
     // gives it back afterwards; the close question takes it and keeps it
     // while shown. Auto-reset, so that waiting and taking are one step.
@@ -123,7 +138,7 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     std::mutex StartLock;
     std::deque<INPUT_RECORD> PendingKeys;
     std::atomic<bool> Started{false};
-    // A write from the main thread has failed and been reported.
+    // A send has failed and been reported.
     std::atomic<bool> Failed{false};
     // The password was typed at the login prompt (session thread).
     bool PasswordPrompted = false;
@@ -136,6 +151,6 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     void SetPhase(TPhase phase);
     std::mutex StatusLock;
     std::string CipherName;  // under StatusLock; set once logged in
-    // Tells the host the screen's size. Connection lock held.
+    // Queues the screen's size for the host (the writer reports it).
     void ReportScreenSize();
 };

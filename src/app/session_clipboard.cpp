@@ -62,6 +62,6 @@ void TSession::PasteClipboard() {
         previous = c;
     }
     const std::string bytes = Emulator->RecodeOutgoingText(text);
-    TLockGuard connection(ConnectionLock);
-    Send(bytes.data(), static_cast<unsigned>(bytes.size()));
+    // Whole or not at all: a paste cut short could run half a command.
+    Send(bytes.data(), bytes.size());
 }

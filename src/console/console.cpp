@@ -161,7 +161,9 @@ void TConsole::SetSize(int screen, int width, int height) {
     s.WrapPending = false;
     // Scroll-back lines are rows of the old width: start the buffer afresh.
     if (s.ScrollSize > 0) {
-        s.ScrollBack.Assign(s.ScrollSize, width, blank);
+        const int lines = s.ScrollBack.Assign(s.ScrollSize, width, blank);
+        // A screen without width keeps its size for the next one.
+        if (width > 0) s.ScrollSize = lines;
         s.ScrollLines = 0;
     }
 }
@@ -187,9 +189,9 @@ void TConsole::SetHostConfig(int screen, const THostConfig* host) {
     s.Host = host;
     s.EnableBeep = host != nullptr && host->GetEnableBeep();
     const int lines = host != nullptr ? std::max(host->GetMaxScrollSize(), 0) : 0;
-    s.ScrollSize = s.Width > 0 ? lines : 0;
+    // What could be had, which may be less than asked (the session says so).
+    s.ScrollSize = s.ScrollBack.Assign(lines, s.Width, TCell{' ', 0, kDefaultAttribute});
     s.ScrollLines = 0;
-    s.ScrollBack.Assign(s.ScrollSize, s.Width, TCell{' ', 0, kDefaultAttribute});
 }
 
 void TConsole::SetStatusLine(bool flag) {
@@ -626,7 +628,8 @@ void TConsole::RestoreScreen(int screen, const ScreenRecord& saved) {
         s.Previous = std::move(previous);
         // A scroll-back taken before SetHostConfig changed it would not fit.
         if (s.ScrollBack.Lines() != s.ScrollSize || s.ScrollBack.Width() != s.Width) {
-            s.ScrollBack.Assign(s.ScrollSize, s.Width, TCell{' ', 0, kDefaultAttribute});
+            s.ScrollSize =
+                s.ScrollBack.Assign(s.ScrollSize, s.Width, TCell{' ', 0, kDefaultAttribute});
             s.ScrollLines = 0;
         }
     }

@@ -1,16 +1,27 @@
 #include "console/scroll_back.h"
 
 #include <algorithm>
+#include <new>
 
-void TScrollBack::Assign(int lines, int width, TCell blank) {
-    if (lines <= 0 || width <= 0) {
-        Release();
-        return;
+int TScrollBack::Assign(int lines, int width, TCell blank) {
+    Release();
+    if (lines <= 0 || width <= 0) return 0;
+    const std::size_t w = static_cast<std::size_t>(width);
+    lines = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(lines), kMaxCells / w));
+    while (lines > 0) {
+        try {
+            Cells.assign(static_cast<std::size_t>(lines) * w, blank);
+            break;
+        } catch (const std::bad_alloc&) {
+            Release();
+            lines /= 2;
+        }
     }
+    if (lines == 0) return 0;
     LineCount = lines;
     LineWidth = width;
     First = 0;
-    Cells.assign(static_cast<std::size_t>(lines) * static_cast<std::size_t>(width), blank);
+    return lines;
 }
 
 void TScrollBack::Release() {

@@ -19,9 +19,16 @@
 
 class TScrollBack {
   public:
+    // The most cells one scroll-back takes (64 MiB): a MAX_SCROLL_SIZE
+    // beyond it is cut to what fits, for every screen at once would
+    // otherwise ask for more memory than a machine has.
+    static constexpr std::size_t kMaxCells = std::size_t{16} << 20;
+
     // Room for `lines` lines of `width` cells each, all `blank`, in order
-    // from the first stored line. No room when either is 0 or less.
-    void Assign(int lines, int width, TCell blank);
+    // from the first stored line. No room when either is 0 or less. Fewer
+    // lines are taken when `lines` exceeds kMaxCells, or when the memory
+    // cannot be had (halving until it can); returns the lines obtained.
+    int Assign(int lines, int width, TCell blank);
     // Gives the memory back; no room afterwards.
     void Release();
 

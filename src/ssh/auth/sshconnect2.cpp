@@ -166,9 +166,10 @@ void ssh2_userauth(PacketContext* context, const char* user, int method) {
     // many do, with a legal notice. It goes to the log and the answer is
     // still awaited.
     while ((type = packet_read(context, nullptr)) == SSH2_MSG_USERAUTH_BANNER) {
-        XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, nullptr)));
+        uint32_t length = 0;
+        XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, &length)));
         XmallocPtr<char> language(static_cast<char*>(packet_get_string(context, nullptr)));
-        log("%.900s", message.get());
+        log("%s", log_sanitize(message.get(), length).c_str());
     }
     if (type != SSH2_MSG_USERAUTH_SUCCESS) fatal("access denied: %d", type);
     integrity_check(context, __LINE__);

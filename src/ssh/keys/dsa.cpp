@@ -58,7 +58,7 @@ Key* dsa_key_from_blob(const unsigned char* blob, uint32_t length) {
     y.release();
     if (buffer_len(b.get()) != 0)
         error("dsa_key_from_blob: remaining bytes in key blob %d", buffer_len(b.get()));
-    debug("keytype %s", type.get());
+    debug("keytype %s", log_sanitize(type.get()).c_str());
     return key.release();
 }
 

@@ -536,35 +536,45 @@ int packet_read_poll(PacketContext* context, int* payload_length) {
             if (type == SSH2_MSG_IGNORE) continue;
             if (type == SSH2_MSG_DEBUG) {
                 packet_get_char(context);  // always-display flag
-                XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, nullptr)));
+                uint32_t length = 0;
+                XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, &length)));
                 XmallocPtr<char> language(static_cast<char*>(packet_get_string(context, nullptr)));
-                debug("Remote: %.900s", message.get());
+                debug("Remote: %s",
+                      log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 continue;
             }
             if (type == SSH2_MSG_DISCONNECT) {
                 uint32_t reason = packet_get_int(context);
                 char text[kLogMessageSize];
                 {
+                    uint32_t length = 0;
                     XmallocPtr<char> description(
-                        static_cast<char*>(packet_get_string(context, nullptr)));
-                    std::snprintf(text, sizeof text, "Received disconnect: %u: %.900s", reason,
-                                  description.get());
+                        static_cast<char*>(packet_get_string(context, &length)));
+                    std::snprintf(
+                        text, sizeof text, "Received disconnect: %u: %s", reason,
+                        log_sanitize(description.get(), std::min<uint32_t>(length, 900), 900)
+                            .c_str());
                 }
                 fatal("%s", text);
             }
         } else {
             if (type == SSH_MSG_IGNORE) continue;
             if (type == SSH_MSG_DEBUG) {
-                XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, nullptr)));
-                debug("Remote: %.900s", message.get());
+                uint32_t length = 0;
+                XmallocPtr<char> message(static_cast<char*>(packet_get_string(context, &length)));
+                debug("Remote: %s",
+                      log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 continue;
             }
             if (type == SSH_MSG_DISCONNECT) {
                 char text[kLogMessageSize];
                 {
+                    uint32_t length = 0;
                     XmallocPtr<char> message(
-                        static_cast<char*>(packet_get_string(context, nullptr)));
-                    std::snprintf(text, sizeof text, "Received disconnect: %.900s", message.get());
+                        static_cast<char*>(packet_get_string(context, &length)));
+                    std::snprintf(
+                        text, sizeof text, "Received disconnect: %s",
+                        log_sanitize(message.get(), std::min<uint32_t>(length, 900), 900).c_str());
                 }
                 fatal("%s", text);
             }

@@ -1,6 +1,8 @@
 #include "ssh/wire/log.h"
 
 #include <strings.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +18,8 @@ namespace {
 
 std::atomic<int> g_log_level{SYSLOG_LEVEL_INFO};
 thread_local FatalHook t_fatal_hook = nullptr;
+thread_local std::size_t t_logged = 0;
+std::atomic<std::size_t> g_logged{0};
 
 struct CleanupNode {
     CleanupNode* next;
@@ -49,29 +53,82 @@ int lookup(const NameNumber* table, size_t count, const char* name) {
     return -1;
 }
 
+void write_line(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+// Charges a line to the thread's and the process's budgets; false when it
+// must be dropped. The line that first crosses a budget is replaced by one
+// notice (the notices themselves are not charged).
+bool charge(std::size_t size) {
+    if (t_logged > kLogThreadBudget) return false;
+    t_logged += size;
+    if (t_logged > kLogThreadBudget) {
+        write_line("log: this session's log limit is reached; its further lines are dropped\r\n");
+        return false;
+    }
+    const std::size_t before = g_logged.fetch_add(size, std::memory_order_relaxed);
+    if (before > kLogProcessBudget) return false;
+    if (before + size > kLogProcessBudget) {
+        write_line("log: the log limit is reached; further lines are dropped\r\n");
+        return false;
+    }
+    return true;
+}
+
 void do_log(int level, const char* format, va_list args) {
     if (level > g_log_level.load(std::memory_order_relaxed)) return;
     // Prefix, the message cut to its 1024-byte area, CR LF: built whole so
     // that one stdio call writes the line.
-    static constexpr char kDebugPrefix[] = "debug: ";
-    char line[sizeof kDebugPrefix + kLogMessageSize + 2];
-    size_t used = 0;
-    if (level == SYSLOG_LEVEL_DEBUG) {
-        std::memcpy(line, kDebugPrefix, sizeof kDebugPrefix - 1);
-        used = sizeof kDebugPrefix - 1;
-    }
     char message[kLogMessageSize];
-    std::vsnprintf(message, sizeof message, format, args);
-    size_t length = std::strlen(message);
-    std::memcpy(line + used, message, length);
-    used += length;
-    line[used++] = '\r';
-    line[used++] = '\n';
-    std::fwrite(line, 1, used, stderr);
-    std::fflush(stderr);
+    const int formatted = std::vsnprintf(message, sizeof message, format, args);
+    const std::size_t length =
+        formatted < 0 ? 0 : std::min<std::size_t>(formatted, sizeof message - 1);
+    std::string line = level == SYSLOG_LEVEL_DEBUG ? "debug: " : "";
+    line += log_sanitize(message, length);
+    line += "\r\n";
+    if (charge(line.size())) write_line(line);
 }
 
 }  // namespace
+
+std::string log_sanitize(const char* text, std::size_t length, std::size_t limit) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char kCut[] = "...";
+    std::string out;
+    if (text == nullptr) return out;
+    out.reserve(std::min(length, limit));
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool printable = byte >= 0x20 && byte < 0x7f;
+        if (out.size() + (printable ? 1 : 4) > limit) {
+            // Room for the marker: drop whole escapes, never half of one.
+            const std::size_t marker = std::min(limit, sizeof kCut - 1);
+            while (out.size() > limit - marker) {
+                const std::size_t escape = out.size() >= 4 ? out.size() - 4 : std::string::npos;
+                if (escape != std::string::npos && out[escape] == '\\' && out[escape + 1] == 'x')
+                    out.resize(escape);
+                else
+                    out.pop_back();
+            }
+            out.append(kCut, marker);
+            return out;
+        }
+        if (printable) {
+            out.push_back(static_cast<char>(byte));
+        } else {
+            out += "\\x";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 15]);
+        }
+    }
+    return out;
+}
+
+std::string log_sanitize(const char* text) {
+    return text == nullptr ? std::string() : log_sanitize(text, std::strlen(text));
+}
 
 #define DEFINE_LOGGER(name, level)       \
     void name(const char* format, ...) { \

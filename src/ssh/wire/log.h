@@ -10,7 +10,18 @@
 // thread runs its own connection. When the thread has no hook, or the hook
 // returns, `fatal` raises TException with the text itself, so a failure can
 // never be taken for success. The text is never used as a format again.
+//
+// Every log line passes through log_sanitize, so text a peer sent (banners,
+// DEBUG messages, names from its proposals) can neither drive the terminal
+// that shows the log nor make a line longer than kLogMessageSize. Fatal
+// texts are the caller's: peer text in them (a DISCONNECT reason) is
+// sanitised where it is put in. A session thread writes at most kLogThreadBudget
+// bytes of log lines and the process kLogProcessBudget; past that one notice
+// is written and further lines are dropped, so no peer can fill the disk.
 #pragma once
+
+#include <cstddef>
+#include <string>
 
 enum LogLevel {
     SYSLOG_LEVEL_QUIET = 0,
@@ -24,6 +35,18 @@ enum LogLevel {
 // Formatted texts (log lines and fatal messages) are cut to fit this area,
 // terminator included.
 constexpr int kLogMessageSize = 1024;
+constexpr std::size_t kLogThreadBudget = std::size_t{256} << 10;
+constexpr std::size_t kLogProcessBudget = std::size_t{4} << 20;
+
+// `length` bytes of text (NUL bytes included) made fit for the log and the
+// screen: every byte outside printable ASCII becomes \xNN, and the result
+// is cut to at most `limit` bytes, ending in "..." when cut. Printable text
+// within the limit comes back unchanged, so sanitising twice changes
+// nothing.
+std::string log_sanitize(const char* text, std::size_t length,
+                         std::size_t limit = kLogMessageSize - 1);
+// The same for zero-terminated text; null gives "".
+std::string log_sanitize(const char* text);
 
 void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log(const char* format, ...) __attribute__((format(printf, 1, 2)));
