@@ -1,9 +1,12 @@
 #include "console/input_decoder.h"
 
+#include "platform/beep.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/beep.h"
 #include "platform/clipboard.h"
 #include "platform/cp866.h"
 
@@ -486,23 +489,33 @@ void TInputDecoder::Mouse(int code, int x, int y, bool release) {
 
 void TInputDecoder::PasteBytes() {
     const std::size_t end = buffer_.find(kPasteEnd);
+    // Keep a possible start of the end marker for the next read.
+    const std::size_t take = end != std::string::npos
+                                 ? end
+                                 : buffer_.size() - std::min(buffer_.size(), kPasteEndLength - 1);
+    if (!paste_too_long_ && take > kMaxPaste - paste_.size()) {
+        paste_too_long_ = true;
+        paste_.clear();
+        paste_.shrink_to_fit();
+    }
+    if (!paste_too_long_) paste_.append(buffer_, 0, take);
     if (end == std::string::npos) {
-        // Keep a possible start of the end marker for the next read.
-        const std::size_t keep = std::min(buffer_.size(), kPasteEndLength - 1);
-        const std::size_t take = buffer_.size() - keep;
-        if (paste_.size() < kMaxPaste)
-            paste_.append(buffer_, 0, std::min(take, kMaxPaste - paste_.size()));
         buffer_.erase(0, take);
         return;
     }
-    if (paste_.size() < kMaxPaste)
-        paste_.append(buffer_, 0, std::min(end, kMaxPaste - paste_.size()));
     buffer_.erase(0, end + kPasteEndLength);
     EndPaste();
 }
 
 void TInputDecoder::EndPaste() {
     in_paste_ = false;
+    if (paste_too_long_) {
+        // Refused whole, never cut: the tail of a command could run without
+        // its head. The clipboard keeps what it held.
+        paste_too_long_ = false;
+        MessageBeep(-1);
+        return;
+    }
     // Clipboard lines are separated by a single CR.
     std::string text;
     text.reserve(paste_.size());

@@ -31,8 +31,8 @@ class TInputDecoder {
     bool HasEvent() const { return !events_.empty(); }
     INPUT_RECORD PopEvent();
 
-    // Pasted text is kept up to this many bytes; the rest is dropped. As much
-    // as a session's outgoing queue holds, so an everyday paste is whole.
+    // A longer paste is refused whole with a beep. As much as a session's
+    // outgoing queue holds, so an everyday paste always fits.
     static constexpr std::size_t kMaxPaste = 16 << 20;
 
   private:
@@ -51,5 +51,6 @@ class TInputDecoder {
     std::deque<INPUT_RECORD> events_;
     bool in_paste_ = false;
     std::string paste_;
+    bool paste_too_long_ = false;
     std::uint32_t buttons_ = 0;  // mouse buttons held, Windows bits
 };

@@ -15,10 +15,9 @@ server that stops reading after the login while 2 MB are pasted; one that
 cuts a packet in the middle and closes; one that goes silent without
 closing (half-open) after the login; one that goes silent before sending
 anything; one that sends garbage after the key exchange; one that sends
-100 KB of lines with escape sequences before its identification.
-
-Not here yet: a server granting a window of 2^32-1 and then sending data
-without end needs a scripted SSH-2 server of its own.
+100 KB of lines with escape sequences before its identification; an SSH-2
+server (tests/peers/ssh2_window_peer.py) that grants a window of 2^32-1 and
+then sends data without end.
 """
 
 import os
@@ -31,6 +30,7 @@ from telnet_support import BANNER_END, PEERS, PeerSession, config
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
 import hostile_peer  # noqa: E402
+import ssh2_window_peer  # noqa: E402
 
 # Resident memory bound: a full 16 MiB outgoing queue per bad session, the
 # paste's own copies (clipboard text, recoded bytes: 2 x 2 MB), two
@@ -45,6 +45,8 @@ def bad_config(address, ssh):
     host = "DEFINE_HOST bad {\n    ADDRESS=%s\n" % address
     if ssh:
         host += "    USER=%s\n    SSH_AUTH=pwd:%s\n" % (PEERS.TEST_USER, PEERS.TEST_PASSWORD)
+        # The relay's port changes from case to case: each is a new host.
+        host += "    HOST_KEY_CHECK=accept-new\n    KNOWN_HOSTS=known_hosts\n"
     return config(host + "}\n")
 
 
@@ -223,6 +225,16 @@ class HostilePeerTest(unittest.TestCase):
                 self.assertNotIn("WELCOME", s.term.screen())
             self.run_case("ssh2:127.0.0.1:%d" % peer.port, True, provoke)
 
+    def test_ssh2_window_of_2_to_the_32_then_data_for_ever(self):
+        with ssh2_window_peer.WindowFlood() as peer:
+            def provoke(s):
+                s.term.wait_for_text("window flood line", LOGIN_TIMEOUT)
+                s.term.send_text("typed into the flooded session")
+                sent = peer.sent
+                self.poll(lambda: peer.sent > sent + 1000000, "the flood going on", 10)
+            self.run_case("ssh2:127.0.0.1:%d" % peer.port, True, provoke)
+
 
 if __name__ == "__main__":
     unittest.main()
+

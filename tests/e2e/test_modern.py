@@ -15,6 +15,7 @@ WHEEL_DOWN = "\x1b[<65;5;5M"
 
 def host_config(address, extra=""):
     return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n"
+            "HOST_KEY_CHECK=accept-new\nKNOWN_HOSTS=known_hosts\n"
             "INCOMING_RECODE_TABLE=utf-8\nOUTGOING_RECODE_TABLE=utf-8\n"
             "DEFINE_HOST peer {\n    ADDRESS=%s\n%s}\n" % (address, extra))
 

@@ -174,6 +174,21 @@ TEST(InputDecoder, BracketedPaste) {
     // Keys inside a paste are text, not keys.
     ExpectKeys("\x1b[200~\x1b[A\x03\x1b[201~", {{VK_INSERT, 0, S}});
     EXPECT_EQ(GetClipboardText(), "\x1b[A\x03");
+
+    // Whole or not at all: one byte past the limit, in pieces, and nothing is
+    // pasted (the clipboard keeps the last paste); the next paste works.
+    const std::string fits(TInputDecoder::kMaxPaste - 1, 'a');
+    ExpectKeys("\x1b[200~" + fits + "b\x1b[201~", {{VK_INSERT, 0, S}});
+    EXPECT_EQ(GetClipboardText().size(), TInputDecoder::kMaxPaste);
+    StoreClipboardText("kept");
+    TInputDecoder big;
+    big.Feed("\x1b[200~", 6);
+    big.Feed(fits.data(), fits.size());
+    big.Feed("bc\x1b[201~q", 9);
+    ASSERT_TRUE(big.HasEvent());
+    EXPECT_EQ(big.PopEvent().Event.KeyEvent.wVirtualKeyCode, 'Q');
+    EXPECT_EQ(GetClipboardText(), "kept");
+    ExpectKeys("\x1b[200~z\x1b[201~", {{VK_INSERT, 0, S}});
 }
 
 TEST(InputDecoder, GarbageIsBounded) {
