@@ -16,12 +16,14 @@
 #include "app/config_search.h"
 #include "app/switcher.h"
 #include "base/exception.h"
+#include "config/ssh_algorithm_check.h"
 #include "config/telnet_config.h"
 #include "console/text_console.h"
 #include "platform/control_handler.h"
 #include "platform/stderr_log.h"
 #include "platform/terminal_output.h"
 #include "platform/title.h"
+#include "ssh/transport/kex.h"
 
 namespace {
 
@@ -93,9 +95,19 @@ void DisableCoreDumps() {
     (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
+// The configuration's SSH_KEX, SSH_HOSTKEYS, SSH_CIPHERS and SSH_MACS are
+// checked against the algorithms the key exchange offers.
+std::string UnknownKexName(int kind, const std::string& list) {
+    static constexpr int kSlots[kSshAlgorithmKinds] = {
+        PROPOSAL_KEX_ALGS, PROPOSAL_SERVER_HOST_KEY_ALGS, PROPOSAL_ENC_ALGS_CTOS,
+        PROPOSAL_MAC_ALGS_CTOS};
+    return kind >= 0 && kind < kSshAlgorithmKinds ? kex_unknown_name(kSlots[kind], list) : list;
+}
+
 void StartUp(int argc, char** argv, std::unique_ptr<TTextConsole>& console,
              std::unique_ptr<TSwitcher>& switcher) {
     DisableCoreDumps();
+    SetSshAlgorithmCheck(UnknownKexName);
     TConfigSearch search;
     search.XdgConfigHome = Environment("XDG_CONFIG_HOME");
     search.Home = Environment("HOME");

@@ -8,7 +8,7 @@
 #include "config/decode_address.h"
 #include "config/decode_auth.h"
 #include "config/decode_rekey_limit.h"
-#include "ssh/transport/kex.h"
+#include "config/ssh_algorithm_check.h"
 
 int LineNumber = 0;
 
@@ -234,10 +234,8 @@ void TTelnetConfig::ParseConfigLine(std::istream& file, const std::string& line,
         case kSshHostKeyAlgorithms:
         case kSshCipherList:
         case kSshMacList: {
-            static constexpr int kSlots[] = {PROPOSAL_KEX_ALGS, PROPOSAL_SERVER_HOST_KEY_ALGS,
-                                             PROPOSAL_ENC_ALGS_CTOS, PROPOSAL_MAC_ALGS_CTOS};
             const int kind = key - kSshKexAlgorithms;
-            std::string unknown = kex_unknown_name(kSlots[kind], value);
+            const std::string unknown = UnknownSshAlgorithm(kind, value);
             if (!unknown.empty()) {
                 ThrowError("Config error. Unknown SSH algorithm for %s: %s.", name,
                            unknown.c_str());
