@@ -31,7 +31,7 @@ import harness  # noqa: E402
 from telnet_support import PEERS, PeerSession  # noqa: E402
 
 KEYS = "abcdefghijklmnopqrstuvwxyz"
-FLOOD = "while :; do seq 1 100000; done"
+FLOOD = "while :; do seq 1 100000 || exit; done"
 SSH_OPTIONS = ["-o", "KexAlgorithms=diffie-hellman-group1-sha1", "-o", "HostKeyAlgorithms=ssh-dss",
                "-c", "3des-cbc", "-m", "hmac-sha1", "-o", "StrictHostKeyChecking=no",
                "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",

@@ -7,7 +7,8 @@ Each session runs a loop on the telnet peer that prints numbers and, when a
 line has been typed, prints "ANS-<line>" and holds still for two seconds
 (so the answer stays on the screen long enough to be seen). The bench visits
 the sessions one after another (ALT+F1..F12), so one round gives every
-session one command; how long a round takes is reported too.
+session one command; how long a round takes is reported too. A loop ends by
+itself once its terminal is gone, so an aborted run leaves no shell printing.
 
 Start the peers first (bash tests/peers/start-all.sh).
 Usage: soak_bench.py QUENLOR_BINARY [minutes]
@@ -22,7 +23,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from telnet_support import PeerSession, config  # noqa: E402
 
 SESSIONS = 12
-LOOP = ("while :; do seq 1 40; if read -t 0.01 l; then echo ANS-$l; sleep 2; fi; done")
+LOOP = ("while :; do seq 1 40 || exit; if read -t 0.01 l; then echo ANS-$l; sleep 2; fi; done")
 
 
 def rss_kb(pid):

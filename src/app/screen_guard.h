@@ -18,5 +18,5 @@ class TScreenGuard {
     TScreenGuard& operator=(const TScreenGuard&) = delete;
 
   private:
-    std::lock_guard<std::recursive_mutex> guard_;
+    std::lock_guard<TFairRecursiveMutex> guard_;
 };

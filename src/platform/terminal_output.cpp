@@ -5,13 +5,13 @@
 
 namespace {
 
-std::recursive_mutex output_lock;
+TFairRecursiveMutex output_lock;
 int output_fd = -1;
 std::function<void(std::string_view)> output_sink;
 
 }  // namespace
 
-std::recursive_mutex& OutputLock() {
+TFairRecursiveMutex& OutputLock() {
     return output_lock;
 }
 

@@ -6,12 +6,13 @@
 
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <string_view>
 
+#include "platform/fair_mutex.h"
+
 // Recursive: a back end composes and draws under it and may call helpers that
-// write again.
-std::recursive_mutex& OutputLock();
+// write again. Fair: see TFairRecursiveMutex.
+TFairRecursiveMutex& OutputLock();
 
 // Where TerminalWrite sends its bytes: a file descriptor (-1: nowhere) ...
 void SetTerminalOutputFd(int fd);
