@@ -15,6 +15,18 @@ namespace {
 // Returned by GetScreen for an index outside 0..15: reads as a free slot.
 const ScreenRecord kNoScreen{};
 
+// A new size: the whole screen is the scroll region again, and the cursor
+// stays inside.
+void TakeGeometry(ScreenRecord& s, int width, int height) {
+    s.Width = width;
+    s.Height = height;
+    s.RegionTop = 0;
+    s.RegionBottom = std::max(height - 1, 0);
+    s.CursorX = std::clamp(s.CursorX, 0, std::max(width - 1, 0));
+    s.CursorY = std::clamp(s.CursorY, 0, std::max(height - 1, 0));
+    s.WrapPending = false;
+}
+
 }  // namespace
 
 TConsole::TConsole() = default;
@@ -91,13 +103,7 @@ void TConsole::ResizeScreens() {
         s.Cells = std::move(cells);
         s.Display = s.Cells;
         s.Previous = s.Cells;
-        s.Width = width;
-        s.Height = height;
-        s.RegionTop = 0;
-        s.RegionBottom = std::max(height - 1, 0);
-        s.CursorX = std::clamp(s.CursorX, 0, std::max(width - 1, 0));
-        s.CursorY = std::clamp(s.CursorY, 0, std::max(height - 1, 0));
-        s.WrapPending = false;
+        TakeGeometry(s, width, height);
         s.SelX1 = s.SelY1 = s.SelX2 = s.SelY2 = -1;
     }
 }
@@ -151,14 +157,7 @@ void TConsole::SetSize(int screen, int width, int height) {
         s.Display.shrink_to_fit();
         s.Previous.shrink_to_fit();
     }
-    s.Width = width;
-    s.Height = height;
-    s.RegionTop = 0;
-    s.RegionBottom = std::max(height - 1, 0);
-    // Keep the cursor inside whatever size the screen now has.
-    s.CursorX = std::clamp(s.CursorX, 0, std::max(width - 1, 0));
-    s.CursorY = std::clamp(s.CursorY, 0, std::max(height - 1, 0));
-    s.WrapPending = false;
+    TakeGeometry(s, width, height);
     // Scroll-back lines are rows of the old width: start the buffer afresh.
     if (s.ScrollSize > 0) {
         const int lines = s.ScrollBack.Assign(s.ScrollSize, width, blank);
