@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "ssh/wire/scoped.h"
 #include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
@@ -13,15 +14,10 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-struct BnFree {
-    void operator()(BIGNUM* n) const { BN_free(n); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-
-Bn Number(const char* decimal) {
+BignumPtr Number(const char* decimal) {
     BIGNUM* n = nullptr;
     EXPECT_GT(BN_dec2bn(&n, decimal), 0);
-    return Bn(n);
+    return BignumPtr(n);
 }
 
 }  // namespace
@@ -97,9 +93,9 @@ TEST_F(BufauxTest, Ssh2BignumEncoding) {
 }
 
 TEST_F(BufauxTest, Ssh2BignumRoundTrip) {
-    Bn big = Number("123456789012345678901234567890123456789012345678901234567890");
+    BignumPtr big = Number("123456789012345678901234567890123456789012345678901234567890");
     buffer_put_bignum2(&buffer_, big.get());
-    Bn back(BN_new());
+    BignumPtr back(BN_new());
     int length = buffer_get_bignum2(&buffer_, back.get());
     EXPECT_EQ(length, BN_num_bytes(big.get()) + (BN_num_bits(big.get()) % 8 == 0 ? 1 : 0));
     EXPECT_EQ(BN_cmp(big.get(), back.get()), 0);
@@ -113,7 +109,7 @@ TEST_F(BufauxTest, Ssh1BignumEncoding) {
     buffer_put_bignum(&buffer_, Number("256").get());
     EXPECT_EQ(Bytes(), "00 09 01 00");
 
-    Bn back(BN_new());
+    BignumPtr back(BN_new());
     EXPECT_EQ(buffer_get_bignum(&buffer_, back.get()), 4);
     EXPECT_TRUE(BN_is_word(back.get(), 256));
     EXPECT_EQ(buffer_len(&buffer_), 0u);

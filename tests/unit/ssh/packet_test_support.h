@@ -20,6 +20,7 @@ struct Endpoint {
     size_t read_position = 0;
     size_t read_chunk = 8192;  // most bytes per read hook call
     int read_error = 0;        // errno to fail with once to_read is exhausted
+    Endpoint* peer = nullptr;  // when set, writes go to its to_read instead of `sent`
 
     explicit Endpoint(bool ssh2 = false) {
         context.owner = reinterpret_cast<TSSHConnection*>(this);
@@ -37,7 +38,9 @@ struct Endpoint {
         return reinterpret_cast<Endpoint*>(context->owner);
     }
     static void WriteHook(PacketContext* context, const void* bytes, uint32_t n) {
-        Of(context)->sent.append(static_cast<const char*>(bytes), n);
+        Endpoint* self = Of(context);
+        (self->peer != nullptr ? self->peer->to_read : self->sent)
+            .append(static_cast<const char*>(bytes), n);
     }
     static int ReadHook(PacketContext* context, void* buffer, uint32_t n) {
         Endpoint* self = Of(context);

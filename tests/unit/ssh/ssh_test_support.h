@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/exception.h"
+#include "data_rows.h"
 #include "ssh/transport/packet.h"
 #include "ssh/wire/log.h"
 

@@ -20,6 +20,7 @@
 #include "base/exception.h"
 #include "ssh/transport/packet.h"
 #include "ssh/wire/log.h"
+#include "ssh/wire/scoped.h"
 
 // The SSH tests' raising fatal hook per test.
 using Ssh1Test = SshTest;
@@ -28,10 +29,7 @@ struct RsaFree {
     void operator()(RSA* rsa) const { RSA_free(rsa); }
 };
 using RsaHandle = std::unique_ptr<RSA, RsaFree>;
-struct BnFree {
-    void operator()(BIGNUM* number) const { BN_clear_free(number); }
-};
-using BnHandle = std::unique_ptr<BIGNUM, BnFree>;
+using BnHandle = BignumPtr;
 
 inline BnHandle BnFromHex(const char* hex) {
     BIGNUM* number = nullptr;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "rsa1_key_file.h"
@@ -70,19 +71,26 @@ TEST_F(KeyExchangeTest, TheSmallerKeyIsAppliedFirstWhicheverItIs) {
     EXPECT_EQ(wire.client.ssh1_cipher, SSH_CIPHER_3DES);
 }
 
-TEST_F(KeyExchangeTest, KeysWithoutTheReservedDifferenceAreRefused) {
+// Each refusal ends the exchange before a session key is sent.
+TEST_F(KeyExchangeTest, Refusals) {
     RsaHandle host895 = GenerateRsa(895);
-    server.host_key = host895.get();
-    EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&wire.client); }),
-              "respond_to_rsa_challenge: host_key 895 < public_key 768 + SSH_KEY_BITS_RESERVED "
-              "128");
-    EXPECT_EQ(server.cipher, -1);  // no session key was sent
-
-    Conversation again(false);
-    again.server.host_key = SharedRsa(768);
-    EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&again.wire.client); }),
-              "respond_to_rsa_challenge: public_key 768 < host_key 768 + SSH_KEY_BITS_RESERVED "
-              "128");
+    const struct {
+        std::function<void(ScriptedServer&)> change;
+        const char* message;
+    } cases[] = {
+        {[&](ScriptedServer& s) { s.host_key = host895.get(); },
+         "respond_to_rsa_challenge: host_key 895 < public_key 768 + SSH_KEY_BITS_RESERVED 128"},
+        {[](ScriptedServer& s) { s.host_key = SharedRsa(768); },
+         "respond_to_rsa_challenge: public_key 768 < host_key 768 + SSH_KEY_BITS_RESERVED 128"},
+        {[](ScriptedServer& s) { s.cipher_mask = 1u << SSH_CIPHER_BLOWFISH; },
+         "Selected cipher type 3des not supported by server."},
+    };
+    for (const auto& c : cases) {
+        Conversation conversation(false);
+        c.change(conversation.server);
+        EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&conversation.wire.client); }), c.message);
+        EXPECT_EQ(conversation.server.cipher, -1);
+    }
 }
 
 TEST_F(KeyExchangeTest, AnnouncedSizesThatLieAreOnlyReported) {
@@ -107,13 +115,6 @@ TEST_F(KeyExchangeTest, APublicKeyMessageWithAnExtraByteIsAnIntegrityError) {
     EXPECT_EQ(message, "Packet integrity error. (2)");
     // 8 + 4 * 5 + the four numbers (2 + 96, 2 + 3, 2 + 128, 2 + 3) = 266.
     EXPECT_EQ(out.rfind("Packet integrity error (267 != 266) at ", 0), 0u) << out;
-}
-
-TEST_F(KeyExchangeTest, AServerWithout3desIsRefused) {
-    server.cipher_mask = 1u << SSH_CIPHER_BLOWFISH;
-    EXPECT_EQ(FatalMessage([&] { ssh1_key_exchange(&wire.client); }),
-              "Selected cipher type 3des not supported by server.");
-    EXPECT_EQ(server.cipher, -1);
 }
 
 TEST_F(KeyExchangeTest, OtherMessagesInsteadOfTheExpectedOnesAreFatal) {

@@ -1,13 +1,15 @@
-// The session channel: opening it, the pseudo-terminal request, and the
-// read path with its window rule, channel checks and the answers to what a
-// real server sends unasked.
+// The session channel: opening it, the pseudo-terminal request, the read
+// path with its window rule and channel checks, and what real servers send
+// during a session besides data: each message kind, the reply RFC 4254 /
+// RFC 4253 section 11.4 asks for (if any), and that the session goes on (or
+// ends cleanly on a channel close).
 #include "ssh/connection/ssh2_channel.h"
 #include "ssh/transport/ssh2.h"
-#include "ssh/wire/bufaux.h"
-#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {
+
+using Reply = std::vector<std::pair<int, Bytes>>;
 
 class ChannelTest : public Ssh2Test {
   protected:
@@ -16,19 +18,9 @@ class ChannelTest : public Ssh2Test {
         channel_.remote_max_packet = 32768;
     }
     PacketContext* Client() { return link_.Client(); }
-    PacketContext* Server() { return link_.Server(); }
     void ServerSends(int type, const Bytes& payload = "") { link_.ServerSends(type, payload); }
-    // The next message the client sent, as its type and payload.
-    std::pair<int, Bytes> ClientSent() {
-        if (!link_.ServerHasMessage()) return {0, ""};
-        int length = 0;
-        const int type = packet_read(Server(), &length);
-        int n = 0;
-        unsigned char* bytes = packet_get_raw(Server(), &n);
-        Bytes payload(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
-        buffer_consume(&link_.server.context.incoming_packet, static_cast<uint32_t>(n));
-        return {type, payload};
-    }
+    Reply Sent() { return link_.ClientMessages(); }
+    // Reads until data arrives (or the channel closes); returns the data.
     Bytes Read(unsigned size = 32768) {
         char buffer[32768];
         closed_ = false;
@@ -60,23 +52,13 @@ TEST_F(ChannelTest, LoginSequenceSurvivesWhatOpensshSendsFirst) {
     EXPECT_EQ(0u, channel.local_id);
     ssh2_channel_request_pty(Client(), &channel, &lock_, "cons25r", 80, 25);
     ssh2_channel_request_shell(Client(), &channel, &lock_);
-
-    auto [type, payload] = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_OPEN, type);
-    EXPECT_EQ(Str("session") + U32(0) + U32(16384) + U32(16384), payload);
-    std::tie(type, payload) = ClientSent();
     // Only the request that wanted an answer is refused.
-    EXPECT_EQ(SSH2_MSG_REQUEST_FAILURE, type);
-    EXPECT_EQ("", payload);
-    std::tie(type, payload) = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_REQUEST, type);
-    EXPECT_EQ(U32(42) + Str("pty-req") + "\x01" + Str("cons25r") + U32(80) + U32(25) + U32(0) +
-                  U32(0) + Str(""),
-              payload);
-    std::tie(type, payload) = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_REQUEST, type);
-    EXPECT_EQ(U32(42) + Str("shell") + Bytes(1, '\0'), payload);
-    EXPECT_EQ(0, ClientSent().first);
+    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_OPEN, Str("session") + U32(0) + U32(16384) + U32(16384)},
+                     {SSH2_MSG_REQUEST_FAILURE, ""},
+                     {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("pty-req") + "\x01" + Str("cons25r") +
+                                                    U32(80) + U32(25) + U32(0) + U32(0) + Str("")},
+                     {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("shell") + Bytes(1, '\0')}}),
+              Sent());
 }
 
 TEST_F(ChannelTest, LoginRefusals) {
@@ -96,39 +78,11 @@ TEST_F(ChannelTest, WindowIsReopenedAfterMoreThanHalfIsConsumed) {
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("c"));
     EXPECT_EQ(8192u, Read().size());
     EXPECT_EQ("b", Read());  // exactly 8192 consumed: no adjustment yet
-    EXPECT_EQ(0, ClientSent().first);
+    EXPECT_TRUE(Sent().empty());
     EXPECT_EQ("c", Read());  // 8193 consumed before this read
-    auto [type, payload] = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_WINDOW_ADJUST, type);
     // Exactly what was consumed, not a fixed step.
-    EXPECT_EQ(U32(7) + U32(8193), payload);
+    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(7) + U32(8193)}}), Sent());
     EXPECT_EQ(1u, channel_.consumed);
-}
-
-TEST_F(ChannelTest, HousekeepingMessagesAreDroppedOrAnswered) {
-    ServerSends(SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(0) + U32(100));
-    ServerSends(SSH2_MSG_GLOBAL_REQUEST, Str("keepalive@openssh.com") + "\x01");
-    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("keepalive@openssh.com") + "\x01");
-    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("exit-status") + Bytes(1, '\0') + U32(0));
-    ServerSends(SSH2_MSG_CHANNEL_DATA, Data(""));  // nothing to deliver: not a close
-    ServerSends(SSH2_MSG_CHANNEL_EOF, U32(0));
-    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("tail"));
-    ServerSends(SSH2_MSG_CHANNEL_CLOSE, U32(0));
-
-    EXPECT_EQ("tail", Read());
-    EXPECT_FALSE(closed_);
-    EXPECT_EQ("", Read());
-    EXPECT_TRUE(closed_);
-
-    EXPECT_EQ(SSH2_MSG_REQUEST_FAILURE, ClientSent().first);
-    auto [type, payload] = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_FAILURE, type);
-    EXPECT_EQ(U32(7), payload);
-    // No reply to exit-status; the close is answered with a close.
-    std::tie(type, payload) = ClientSent();
-    EXPECT_EQ(SSH2_MSG_CHANNEL_CLOSE, type);
-    EXPECT_EQ(U32(7), payload);
-    EXPECT_EQ(0, ClientSent().first);
 }
 
 TEST_F(ChannelTest, ReadFailures) {
@@ -139,22 +93,124 @@ TEST_F(ChannelTest, ReadFailures) {
     EXPECT_EQ("Connection closed by XXX", FatalMessage([&] { Read(); }));
 }
 
-TEST_F(ChannelTest, WritesAreSplitToTheServersPacketSize) {
-    channel_.remote_max_packet = 1000;
-    channel_.gate.SetWindow(UINT32_MAX);
-    const Bytes text(2500, 'z');
-    ssh2_channel_write(Client(), &channel_, &lock_, text.data(),
-                       static_cast<unsigned>(text.size()));
-    Bytes joined;
-    for (int i = 0; i < 3; i++) {
-        auto [type, payload] = ClientSent();
-        ASSERT_EQ(SSH2_MSG_CHANNEL_DATA, type);
-        ASSERT_EQ(U32(7), payload.substr(0, 4));
-        joined += payload.substr(8);
-        EXPECT_LE(payload.size() - 8, 1000u);
+TEST_F(ChannelTest, EachKindIsHandledAndAnsweredAsTheRfcsSay) {
+    struct Case {
+        const char* what;
+        int type;
+        Bytes payload;
+        Reply reply;  // the client's answer; the message before it is number 0
+    };
+    const Case cases[] = {
+        {"global keep-alive wanting a reply",
+         SSH2_MSG_GLOBAL_REQUEST,
+         Str("keepalive@openssh.com") + "\x01",
+         {{SSH2_MSG_REQUEST_FAILURE, ""}}},
+        {"global request without reply",
+         SSH2_MSG_GLOBAL_REQUEST,
+         Str("hostkeys-00@openssh.com") + Bytes(1, '\0') + Str("k"),
+         {}},
+        {"channel keep-alive",
+         SSH2_MSG_CHANNEL_REQUEST,
+         U32(0) + Str("keepalive@openssh.com") + "\x01",
+         {{SSH2_MSG_CHANNEL_FAILURE, U32(7)}}},
+        {"exit status", SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("exit-status") + '\0' + U32(0), {}},
+        {"channel success", SSH2_MSG_CHANNEL_SUCCESS, U32(0), {}},
+        {"channel failure", SSH2_MSG_CHANNEL_FAILURE, U32(0), {}},
+        {"window adjust", SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(0) + U32(5000), {}},
+        {"end of data", SSH2_MSG_CHANNEL_EOF, U32(0), {}},
+        {"empty data is not a close", SSH2_MSG_CHANNEL_DATA, U32(0) + Str(""), {}},
+        {"request answers nobody asked for", SSH2_MSG_REQUEST_SUCCESS, "", {}},
+        {"the server did not understand us", SSH2_MSG_UNIMPLEMENTED, U32(3), {}},
+        {"a forwarding nobody asked for",
+         SSH2_MSG_CHANNEL_OPEN,
+         Str("x11") + U32(44) + U32(1000) + U32(1000) + Str("127.0.0.1") + U32(6000),
+         {{SSH2_MSG_CHANNEL_OPEN_FAILURE, U32(44) + U32(1) + Str("") + Str("")}}},
+        // RFC 4253 section 11.4: the sequence number of the message received.
+        {"unknown number", 200, "whatever", {{SSH2_MSG_UNIMPLEMENTED, U32(1)}}},
+        {"user authentication after login", 60, Str("x"), {{SSH2_MSG_UNIMPLEMENTED, U32(1)}}},
+        {"service accept out of place", 6, Str("ssh-userauth"), {{SSH2_MSG_UNIMPLEMENTED, U32(1)}}},
+        {"channel number beyond the known ones", 101, U32(0), {{SSH2_MSG_UNIMPLEMENTED, U32(1)}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Link link;
+        Ssh2Channel channel;
+        channel.remote_id = 7;
+        channel.remote_max_packet = 32768;
+        link.ServerSends(SSH2_MSG_CHANNEL_DATA, Data("before"));
+        link.ServerSends(c.type, c.payload);
+        link.ServerSends(SSH2_MSG_CHANNEL_DATA, Data("after"));
+        char buffer[64];
+        bool closed = false;
+        int n = ssh2_channel_read(link.Client(), &channel, &lock_, buffer, sizeof buffer, &closed);
+        EXPECT_EQ("before", Bytes(buffer, static_cast<size_t>(n)));
+        n = ssh2_channel_read(link.Client(), &channel, &lock_, buffer, sizeof buffer, &closed);
+        EXPECT_EQ("after", Bytes(buffer, static_cast<size_t>(n)));
+        EXPECT_FALSE(closed);
+        EXPECT_EQ(c.reply, link.ClientMessages());
     }
-    EXPECT_EQ(text, joined);
-    EXPECT_EQ(0, ClientSent().first);
+}
+
+TEST_F(ChannelTest, ExtendedDataIsShownLikeDataAndCountsAgainstTheWindow) {
+    ServerSends(SSH2_MSG_CHANNEL_EXTENDED_DATA, U32(0) + U32(1) + Str("error text\r\n"));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("out"));
+    EXPECT_EQ("error text\r\n", Read());
+    EXPECT_EQ("out", Read());
+    EXPECT_EQ(kChannelWindowSize - 15, channel_.local_window);
+    EXPECT_EQ(15u, channel_.consumed);
+}
+
+TEST_F(ChannelTest, ExitStatusAndSignalAreRecordedAndTheCloseEndsTheSession) {
+    ServerSends(SSH2_MSG_CHANNEL_EOF, U32(0));
+    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("exit-signal") + Bytes(1, '\0') +
+                                              Str("TERM") + Bytes(1, '\0') + Str("terminated") +
+                                              Str(""));
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("tail"));
+    ServerSends(SSH2_MSG_CHANNEL_REQUEST, U32(0) + Str("exit-status") + Bytes(1, '\0') + U32(3));
+    ServerSends(SSH2_MSG_CHANNEL_CLOSE, U32(0));
+    EXPECT_EQ("tail", Read());  // data after the end of data is still shown
+    EXPECT_FALSE(closed_);
+    EXPECT_EQ("", Read());
+    EXPECT_TRUE(closed_);
+    EXPECT_TRUE(channel_.eof_received);
+    EXPECT_EQ(3, channel_.exit_status);
+    EXPECT_EQ("TERM", channel_.exit_signal);
+    EXPECT_TRUE(channel_.gate.Closed());
+    // One close answers the server's; nothing else is said.
+    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_CLOSE, U32(7)}}), Sent());
+    // A writer after the close sends nothing.
+    ssh2_channel_write(Client(), &channel_, &lock_, "late", 4);
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(ChannelTest, DataLargerThanTheReadIsKeptForTheNextRead) {
+    ServerSends(SSH2_MSG_CHANNEL_DATA, Data("0123456789"));
+    std::string joined;
+    for (int i = 0; i < 3; i++) joined += Read(4);
+    EXPECT_EQ("0123456789", joined);
+    EXPECT_EQ(10u, channel_.consumed);
+}
+
+TEST_F(ChannelTest, OnlyTransportMessagesLeaveBetweenKexinitAndNewkeys) {
+    packet_start(Client(), SSH2_MSG_KEXINIT);
+    packet_send(Client());
+    for (int type : {int{SSH2_MSG_CHANNEL_DATA}, int{SSH2_MSG_GLOBAL_REQUEST}, 50}) {
+        packet_start(Client(), type);
+        EXPECT_EQ("packet_send2: message " + std::to_string(type) + " during a key exchange",
+                  FatalMessage([&] { packet_send(Client()); }));
+    }
+    // Transport messages may.
+    for (int type : {int{SSH2_MSG_IGNORE}, int{SSH2_MSG_UNIMPLEMENTED}, int{SSH2_MSG_KEXDH_INIT}}) {
+        packet_start(Client(), type);
+        packet_send(Client());
+    }
+}
+
+TEST_F(ChannelTest, ANewkeysWithoutAnExchangeIsStillFatal) {
+    // Framed by hand: the server side's own packet layer would refuse it.
+    // Length 12, padding 10, message 21, ten zero bytes.
+    link_.client.to_read = U32(12) + Bytes(1, '\x0a') + Bytes(1, '\x15') + Bytes(10, '\0');
+    EXPECT_EQ("packet_read_poll2: no KEX", FatalMessage([&] { Read(); }));
 }
 
 }  // namespace

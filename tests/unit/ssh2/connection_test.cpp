@@ -1,13 +1,11 @@
 // TSSH2Connection over a real loopback socket: the identification exchange,
 // and the send lock that keeps the input thread's data and the session
 // thread's window adjustments from interleaving.
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <thread>
 
 #include "../net/fake_peer.h"
 #include "config/host_config.h"
+#include "fake_ssh2_server.h"
 #include "ssh/connection/ssh2_connection.h"
 #include "ssh/transport/compat.h"
 #include "ssh/transport/ssh2.h"
@@ -88,29 +86,9 @@ TEST_F(ConnectionTest, IdentificationFailures) {
               FatalMessage([&] { connection_->ExchangeVersions(); }));
 }
 
-// The server side of a socket, read and written through the packet layer.
-struct SocketEnd {
-    PacketContext context{};
-    int fd = -1;
-};
-
-void SocketWrite(PacketContext* context, const void* bytes, uint32_t n) {
-    SendBytes(reinterpret_cast<SocketEnd*>(context)->fd,
-              std::string(static_cast<const char*>(bytes), n));
-}
-
-int SocketRead(PacketContext* context, void* buffer, uint32_t n) {
-    pollfd p{reinterpret_cast<SocketEnd*>(context)->fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) return 0;  // bounded: a silent client ends the test
-    return static_cast<int>(recv(p.fd, buffer, n, 0));
-}
-
 TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
-    SocketEnd server;
-    server.fd = Connect();
-    packet_set_io_hooks(&server.context, SocketWrite, SocketRead);
-    server.context.compat20 = 1;
-    packet_set_ssh2_format(&server.context);
+    FakeSsh2End server;
+    FakeSsh2Attach(&server, Connect());
     PacketContext* client = connection_->GetContext();
     packet_set_io_hooks(client, TSSHConnection::WriteHook, TSSHConnection::ReadHook);
     client->compat20 = 1;

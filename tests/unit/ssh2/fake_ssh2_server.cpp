@@ -50,14 +50,11 @@ const char* const kKeyFile = QUENLOR_TEST_DATA "/ssh2/user_dsa";
 
 }  // namespace
 
-std::string WireU32(uint32_t value) {
-    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                           static_cast<char>(value >> 8), static_cast<char>(value)};
-    return std::string(bytes, 4);
-}
-
-std::string WireString(const std::string& text) {
-    return WireU32(static_cast<uint32_t>(text.size())) + text;
+void FakeSsh2Attach(FakeSsh2End* end, int fd) {
+    end->fd = fd;
+    packet_set_io_hooks(&end->context, EndWrite, EndRead);
+    end->context.compat20 = 1;
+    packet_set_ssh2_format(&end->context);
 }
 
 uint32_t WireGetU32(const std::string& bytes, std::size_t offset) {
@@ -70,13 +67,8 @@ uint32_t WireGetU32(const std::string& bytes, std::size_t offset) {
 FakeSsh2Server::FakeSsh2Server() {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) throw std::runtime_error("socketpair");
-    client_.fd = fds[0];
-    server_.fd = fds[1];
-    for (FakeSsh2End* end : {&client_, &server_}) {
-        packet_set_io_hooks(&end->context, EndWrite, EndRead);
-        end->context.compat20 = 1;
-        packet_set_ssh2_format(&end->context);
-    }
+    FakeSsh2Attach(&client_, fds[0]);
+    FakeSsh2Attach(&server_, fds[1]);
     client_.context.client_version_string = xstrdup("SSH-2.1-Quenlor_3.24.00");
     client_.context.server_version_string = xstrdup("SSH-2.0-FakeServer");
     host_key_ = key_new(KEY_DSA);

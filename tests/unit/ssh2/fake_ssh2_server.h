@@ -56,7 +56,8 @@ class FakeSsh2Server {
     std::string session_id_;
 };
 
-// The wire forms used by the tests (RFC 4251).
-std::string WireU32(uint32_t value);
-std::string WireString(const std::string& text);
+// Gives `end` the socket `fd` and bounded hooks on it, in SSH-2 framing.
+void FakeSsh2Attach(FakeSsh2End* end, int fd);
+
+// The big-endian number at `offset` of a payload.
 uint32_t WireGetU32(const std::string& bytes, std::size_t offset);

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "../ssh/ssh_test_support.h"
+#include "../ssh/packet_test_support.h"
 #include "base/exception.h"
 #include "ssh/keys/dsa.h"
 #include "ssh/keys/key.h"
@@ -47,46 +49,15 @@ inline int DsaVerify(const Key* key, const Bytes& signature, const Bytes& data, 
 // The SSH tests' raising fatal hook per test.
 using Ssh2Test = SshTest;
 
-// One side of the in-memory link. The context comes first so that the hooks
-// can find their side from the context pointer.
-struct LinkEnd {
-    PacketContext context{};
-    std::string incoming;  // bytes the other side wrote, not yet read
-    std::string* outgoing = nullptr;
-};
-static_assert(std::is_standard_layout_v<LinkEnd>);
-
-inline void LinkWrite(PacketContext* context, const void* bytes, uint32_t n) {
-    auto* end = reinterpret_cast<LinkEnd*>(context);
-    end->outgoing->append(static_cast<const char*>(bytes), n);
-}
-
-// Runs dry like a closed socket: the packet layer then fails with its
-// "Connection closed" message instead of waiting.
-inline int LinkRead(PacketContext* context, void* buffer, uint32_t n) {
-    auto* end = reinterpret_cast<LinkEnd*>(context);
-    const uint32_t count = std::min<uint32_t>(n, static_cast<uint32_t>(end->incoming.size()));
-    std::memcpy(buffer, end->incoming.data(), count);
-    end->incoming.erase(0, count);
-    return static_cast<int>(count);
-}
-
-// Client and server contexts in SSH-2 framing without keys.
+// Client and server contexts in SSH-2 framing without keys, joined back to
+// back in memory. Run dry, a side reads like a closed socket: the packet
+// layer then fails with its "Connection closed" message instead of waiting.
 struct Link {
-    LinkEnd client;
-    LinkEnd server;
+    Endpoint client{true};
+    Endpoint server{true};
     Link() {
-        client.outgoing = &server.incoming;
-        server.outgoing = &client.incoming;
-        for (LinkEnd* end : {&client, &server}) {
-            packet_set_io_hooks(&end->context, LinkWrite, LinkRead);
-            end->context.compat20 = 1;
-            packet_set_ssh2_format(&end->context);
-        }
-    }
-    ~Link() {
-        packet_free(&client.context);
-        packet_free(&server.context);
+        client.peer = &server;
+        server.peer = &client;
     }
     PacketContext* Client() { return &client.context; }
     PacketContext* Server() { return &server.context; }
@@ -94,6 +65,19 @@ struct Link {
     // True while client bytes wait for the server side, in the link or
     // already taken into the server context's input buffer.
     bool ServerHasMessage() {
-        return !server.incoming.empty() || buffer_len(&server.context.input) > 0;
+        return server.read_position < server.to_read.size() ||
+               buffer_len(&server.context.input) > 0;
+    }
+    // Every message the client sent that the server side has not read yet.
+    std::vector<std::pair<int, Bytes>> ClientMessages() {
+        std::vector<std::pair<int, Bytes>> all;
+        while (ServerHasMessage()) {
+            const int type = packet_read(Server(), nullptr);
+            int n = 0;
+            unsigned char* bytes = packet_get_raw(Server(), &n);
+            all.emplace_back(type, Bytes(reinterpret_cast<char*>(bytes), static_cast<size_t>(n)));
+            buffer_consume(&server.context.incoming_packet, static_cast<uint32_t>(n));
+        }
+        return all;
     }
 };

@@ -9,37 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "../ssh/data_rows.h"
+
 namespace {
 
-std::vector<uint8_t> FromHex(const std::string& hex) {
-    std::vector<uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 TEST(BcryptPbkdf, PublishedVectors) {
-    struct Case {
-        std::string password, salt;
-        uint32_t rounds;
-        std::string hex;
-    };
-    using namespace std::string_literals;
-    const Case cases[] = {
-        {"password", "salt", 4, "5bbf0cc293587f1c3635555c27796598d47e579071bf427e9d8fbe842aba34d9"},
-        {"password", "\0"s, 4, "c12b566235eee04c212598970a579a67"},
-        {"\0"s, "salt", 4, "6051be18c2f4f82cbf0efee5471b4bb9"},
-        {"password\0"s, "salt\0"s, 4,
-         "7410e44cf4fa07bfaac8a928b1727fac001375e7bf7384370f48efd121743050"},
-        {"pass\0wor"s, "sa\0l"s, 4, "c2bffd9db38f6569efef4372f4de83c0"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.hex);
-        const std::vector<uint8_t> expected = FromHex(c.hex);
-        std::vector<uint8_t> key(expected.size());
-        ASSERT_TRUE(bcrypt_pbkdf(reinterpret_cast<const uint8_t*>(c.password.data()),
-                                 c.password.size(), reinterpret_cast<const uint8_t*>(c.salt.data()),
-                                 c.salt.size(), key.data(), key.size(), c.rounds));
+    const auto rows = DataRows("userauth/bcrypt_pbkdf");
+    EXPECT_EQ(5u, rows.size());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[3]);
+        const std::string password = HexBytes(row[0]), salt = HexBytes(row[1]);
+        const std::string expected = HexBytes(row[3]);
+        std::string key(expected.size(), '\0');
+        ASSERT_TRUE(bcrypt_pbkdf(reinterpret_cast<const uint8_t*>(password.data()), password.size(),
+                                 reinterpret_cast<const uint8_t*>(salt.data()), salt.size(),
+                                 reinterpret_cast<uint8_t*>(key.data()), key.size(),
+                                 static_cast<uint32_t>(std::stoul(row[2]))));
         EXPECT_EQ(expected, key);
     }
 }

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 
+#include "../hostkeys/hostkeys_test_support.h"
 #include "ssh/keys/blob.h"
 #include "ssh/keys/user_key.h"
 
@@ -78,46 +78,17 @@ inline bool VerifySshSignature(EVP_PKEY* key, const Blob& signature, const Blob&
     return ok;
 }
 
-inline std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The blob of an OpenSSH public key line "type base64 comment".
 inline Blob PubFileBlob(const std::string& path) {
-    std::istringstream line(ReadWhole(path));
+    std::istringstream line(hostkeys_test::ReadFile(path));
     std::string type, base64;
     line >> type >> base64;
-    Blob out(base64.size());
-    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(base64.data()),
-                                  static_cast<int>(base64.size()));
-    if (n < 0) return {};
-    std::size_t length = static_cast<std::size_t>(n);
-    while (!base64.empty() && base64.back() == '=') {
-        base64.pop_back();
-        --length;
-    }
-    out.resize(length);
-    return out;
+    const std::vector<unsigned char> bytes = hostkeys_test::Base64Decode(base64);
+    return Blob(bytes.begin(), bytes.end());
 }
 
 // A folder removed with its files at the end of the test.
-class TempFolder {
-  public:
-    TempFolder() {
-        char name[] = "/tmp/quenlor-keys-XXXXXX";
-        path_ = mkdtemp(name) != nullptr ? name : "";
-    }
-    ~TempFolder() {
-        if (!path_.empty()) (void)std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using TempFolder = hostkeys_test::TempDir;
 
 // Runs ssh-keygen to make `file` (and file.pub); false when it fails. Keys
 // of one type and size are generated once per folder and then copied and
