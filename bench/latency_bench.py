@@ -41,7 +41,8 @@ SSH_OPTIONS = ["-o", "KexAlgorithms=diffie-hellman-group1-sha1", "-o", "HostKeyA
 def ssh_config():
     host = ("DEFINE_HOST %s {\n    ADDRESS=ssh2:127.0.0.1:%d\n    USER=%s\n"
             "    SSH_AUTH=pwd:%s\n}\n")
-    return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n" +
+    return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n"
+            "HOST_KEY_CHECK=accept-new\nKNOWN_HOSTS=known_hosts\n" +
             host % ("peer", PEERS.SSHD_PORT, PEERS.TEST_USER, PEERS.TEST_PASSWORD) +
             host % ("flood", PEERS.SSHD_PORT, PEERS.TEST_USER, PEERS.TEST_PASSWORD))
 
