@@ -25,7 +25,7 @@ import sys
 import time
 import unittest
 
-from harness import BANNER_END, LOGIN_TIMEOUT, PEERS, PeerSession, config
+from harness import BANNER_END, LOGIN_TIMEOUT, PEERS, TRUST_NEW, PeerSession, config
 
 import hostile_peer  # noqa: E402  (tests/peers, on the path through harness)
 
@@ -41,7 +41,9 @@ def bad_config(address, ssh):
     host = "DEFINE_HOST bad {\n    ADDRESS=%s\n" % address
     if ssh:
         host += "    USER=%s\n    SSH_AUTH=pwd:%s\n" % (PEERS.TEST_USER, PEERS.TEST_PASSWORD)
-    return config(host + "}\n")
+    # The relays listen on new ports each time: trusted on first sight, in
+    # the program's own folder.
+    return TRUST_NEW + config(host + "}\n")
 
 
 def rss_kb(pid):
