@@ -20,16 +20,13 @@ server (tests/peers/ssh2_window_peer.py) that grants a window of 2^32-1 and
 then sends data without end.
 """
 
-import os
 import sys
 import time
 import unittest
 
-import harness
-from telnet_support import BANNER_END, PEERS, PeerSession, config
+from harness import BANNER_END, LOGIN_TIMEOUT, PEERS, TRUST_NEW, PeerSession, config
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
-import hostile_peer  # noqa: E402
+import hostile_peer  # noqa: E402  (tests/peers, on the path through harness)
 import ssh2_window_peer  # noqa: E402
 
 # Resident memory bound: a full 16 MiB outgoing queue per bad session, the
@@ -37,7 +34,6 @@ import ssh2_window_peer  # noqa: E402
 # scroll-backs of 1000 lines, and the program's usual ~10 MB, with room.
 RSS_BOUND_KB = 96 * 1024
 LIMIT = 1.0
-LOGIN_TIMEOUT = 30
 PASTE_BYTES = 2 * 1024 * 1024
 
 
@@ -45,9 +41,9 @@ def bad_config(address, ssh):
     host = "DEFINE_HOST bad {\n    ADDRESS=%s\n" % address
     if ssh:
         host += "    USER=%s\n    SSH_AUTH=pwd:%s\n" % (PEERS.TEST_USER, PEERS.TEST_PASSWORD)
-        # The relay's port changes from case to case: each is a new host.
-        host += "    HOST_KEY_CHECK=accept-new\n    KNOWN_HOSTS=known_hosts\n"
-    return config(host + "}\n")
+    # The relays listen on new ports each time: trusted on first sight, in
+    # the program's own folder.
+    return TRUST_NEW + config(host + "}\n")
 
 
 def rss_kb(pid):
@@ -147,9 +143,6 @@ class HostilePeerTest(unittest.TestCase):
             self._testMethodName, kb, ", ".join("%.2f/%.2f" % x for x in self.times)),
             file=sys.stderr)
 
-    def ssh_login(self, s):
-        s.wait_prompt(LOGIN_TIMEOUT)
-
     # -- the cases ----------------------------------------------------------
     def test_telnet_flood_that_never_reads(self):
         with hostile_peer.TelnetFlood() as peer:
@@ -165,7 +158,7 @@ class HostilePeerTest(unittest.TestCase):
     def test_ssh2_server_stops_reading_during_a_2mb_paste(self):
         with hostile_peer.Relay(PEERS.SSHD_PORT) as peer:
             def provoke(s):
-                self.ssh_login(s)
+                s.wait_prompt(LOGIN_TIMEOUT)
                 s.command("cat > /dev/null")
                 peer.stall()
                 path = s.path("paste.txt")
@@ -182,7 +175,7 @@ class HostilePeerTest(unittest.TestCase):
     def test_ssh2_server_closes_in_the_middle_of_a_packet(self):
         with hostile_peer.Relay(PEERS.SSHD_PORT) as peer:
             def provoke(s):
-                self.ssh_login(s)
+                s.wait_prompt(LOGIN_TIMEOUT)
                 peer.cut()
                 s.command("echo provoke")
                 # Reported, or ended quietly as a closed connection: either
@@ -196,7 +189,7 @@ class HostilePeerTest(unittest.TestCase):
     def test_ssh2_server_goes_silent_after_login(self):
         with hostile_peer.Relay(PEERS.SSHD_PORT) as peer:
             def provoke(s):
-                self.ssh_login(s)
+                s.wait_prompt(LOGIN_TIMEOUT)
                 peer.silent()
                 s.term.send_text("typed into the silent session")
             self.run_case("ssh2:127.0.0.1:%d" % peer.port, True, provoke)
@@ -210,7 +203,7 @@ class HostilePeerTest(unittest.TestCase):
     def test_ssh2_garbage_after_key_exchange(self):
         with hostile_peer.Relay(PEERS.SSHD_PORT) as peer:
             def provoke(s):
-                self.ssh_login(s)
+                s.wait_prompt(LOGIN_TIMEOUT)
                 peer.garbage()
                 s.term.wait_for_text("Press Enter to close...", 10)
             self.run_case("ssh2:127.0.0.1:%d" % peer.port, True, provoke, reported=True)
@@ -220,7 +213,7 @@ class HostilePeerTest(unittest.TestCase):
             def provoke(s):
                 # The lines before the identification are dropped: the login
                 # goes on, and nothing in them reached the terminal.
-                self.ssh_login(s)
+                s.wait_prompt(LOGIN_TIMEOUT)
                 self.assertEqual(s.term.title(), "Quenlor - (2): bad")
                 self.assertNotIn("WELCOME", s.term.screen())
             self.run_case("ssh2:127.0.0.1:%d" % peer.port, True, provoke)

@@ -12,9 +12,9 @@ import tempfile
 import time
 import unittest
 
-from telnet_support import BANNER_END, PEERS, PROMPT, PeerSession
+from harness import (LOGIN_TIMEOUT, PASSWORD, PEERS, PROMPT, PeerSession, ssh1, ssh2,
+                     ssh_config)
 
-LOGIN_TIMEOUT = 30
 # Extra servers this test starts with new host keys; shifted like the peers.
 OFFSET = int(os.environ.get("QUENLOR_PORT_OFFSET", "0"))
 SECOND_SSHD_PORT = 2290 + OFFSET
@@ -25,25 +25,9 @@ def run(*args, **kw):
     return subprocess.run(args, capture_output=True, text=True, timeout=60, **kw)
 
 
-def config(address, auth, known_hosts, check=None):
-    return ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\n"
-            "INCOMING_RECODE_TABLE=koi8r_alt\nOUTGOING_RECODE_TABLE=alt_koi8r\n"
-            "KNOWN_HOSTS=%s\n%s"
-            "DEFINE_HOST peer {\n    ADDRESS=%s\n    USER=%s\n    SSH_AUTH=%s\n}\n"
-            % (known_hosts, ("HOST_KEY_CHECK=%s\n" % check) if check else "", address,
-               PEERS.TEST_USER, auth))
-
-
-def ssh2_address(port=None):
-    return "ssh2:127.0.0.1:%d" % (port or PEERS.SSHD_PORT)
-
-
-def ssh1_address(port=None):
-    return "ssh:127.0.0.1:%d" % (port or PEERS.SSH1_PORT)
-
-
-def password():
-    return "pwd:" + PEERS.TEST_PASSWORD
+def config(address, known_hosts, check=None):
+    return ssh_config(address, PASSWORD, top="KNOWN_HOSTS=%s\n%s" % (
+        known_hosts, ("HOST_KEY_CHECK=%s\n" % check) if check else ""))
 
 
 def keygen_fingerprint(key_file):
@@ -136,24 +120,6 @@ class HostKeyTest(unittest.TestCase):
             t.send_text(answer)
             t.send_keys("Enter")
 
-    def shell_and_exit(self, s, tag):
-        t = s.term
-        s.wait_prompt(LOGIN_TIMEOUT)
-        s.command("echo %s-$((6*7))" % tag, "%s-42" % tag)
-        s.wait_prompt()
-        s.command("exit")
-        t.wait_for_text(BANNER_END, LOGIN_TIMEOUT)
-
-    def refused(self, s, *texts):
-        t = s.term
-        t.wait_for_text("Press Enter to close...", LOGIN_TIMEOUT)
-        screen = t.screen()
-        for text in texts:
-            self.assertIn(text, screen)
-        t.send_keys("Enter")
-        t.wait_for_text(BANNER_END)
-        return screen
-
     def start_second_sshd(self):
         key = os.path.join(self.dir, "new_host_dsa")
         run("ssh-keygen", "-q", "-t", "dsa", "-b", "1024", "-N", "", "-f", key)
@@ -175,9 +141,9 @@ class HostKeyTest(unittest.TestCase):
     def test_ssh2_first_sight_then_known_and_shared_with_openssh(self):
         name = "[127.0.0.1]:%d" % PEERS.SSHD_PORT
         fingerprint = keygen_fingerprint(PEERS.HOST_DSA_KEY)
-        with PeerSession(config(ssh2_address(), password(), self.known), "peer") as s:
+        with PeerSession(config(ssh2(), self.known), "peer") as s:
             self.answer_prompt(s, name, "ssh-dss", fingerprint, "yes")
-            self.shell_and_exit(s, "first")
+            s.shell_and_exit("first")
         self.assertEqual(self.read_known(),
                          "%s %s\n" % (name, keygen_public(PEERS.HOST_DSA_KEY)))
         found = run("ssh-keygen", "-F", name, "-f", self.known)
@@ -185,8 +151,8 @@ class HostKeyTest(unittest.TestCase):
         self.assertIn("found: line 1", found.stdout)
 
         # Known now: straight to the shell, the file untouched.
-        with PeerSession(config(ssh2_address(), password(), self.known), "peer") as s:
-            self.shell_and_exit(s, "second")
+        with PeerSession(config(ssh2(), self.known), "peer") as s:
+            s.shell_and_exit("second")
             self.assertNotIn("not known", s.term.screen())
         self.assertEqual(len(self.read_known().splitlines()), 1)
 
@@ -208,9 +174,9 @@ class HostKeyTest(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         with open(openssh_known) as f:
             self.assertTrue(f.read().startswith("|1|"))
-        with PeerSession(config(ssh2_address(), password(), openssh_known, "strict"),
+        with PeerSession(config(ssh2(), openssh_known, "strict"),
                          "peer") as s:
-            self.shell_and_exit(s, "hashed")
+            s.shell_and_exit("hashed")
 
     def test_ssh2_changed_key_is_refused_before_authentication(self):
         server, new_key = self.start_second_sshd()
@@ -220,9 +186,9 @@ class HostKeyTest(unittest.TestCase):
         with open(self.known, "w") as f:
             f.write("# first line\n%s %s\n" % (name, keygen_public(PEERS.HOST_DSA_KEY)))
         before = self.read_known()
-        with PeerSession(config(ssh2_address(SECOND_SSHD_PORT), password(), self.known),
+        with PeerSession(config(ssh2(SECOND_SSHD_PORT), self.known),
                          "peer") as s:
-            self.refused(s, "The host key of %s has CHANGED!" % name,
+            s.fails_with("The host key of %s has CHANGED!" % name,
                          "Old key: %s, line 2" % self.known,
                          "New key: ssh-dss %s" % keygen_fingerprint(new_key),
                          "ssh-keygen -R '%s' -f %s" % (name, self.known))
@@ -236,31 +202,33 @@ class HostKeyTest(unittest.TestCase):
         self.assertNotRegex(log, r"(?i)password|Accepted|Failed|invalid user|"
                                  r"authenticating user")
 
-    def test_ssh2_strict_refuses_unknown_host(self):
-        with PeerSession(config(ssh2_address(), password(), self.known, "strict"), "peer") as s:
-            self.refused(s, "Unknown host [127.0.0.1]:%d refused: HOST_KEY_CHECK is strict."
-                         % PEERS.SSHD_PORT,
+    def test_modes_that_never_ask(self):
+        name = "[127.0.0.1]:%d" % PEERS.SSHD_PORT
+        # strict refuses an unknown host, off connects without a file.
+        with PeerSession(config(ssh2(), self.known, "strict"), "peer") as s:
+            s.fails_with("Unknown host %s refused: HOST_KEY_CHECK is strict." % name,
                          "Key: ssh-dss %s" % keygen_fingerprint(PEERS.HOST_DSA_KEY))
+        with PeerSession(config(ssh2(), self.known, "off"), "peer") as s:
+            s.shell_and_exit("off")
         self.assertFalse(os.path.exists(self.known))
-
-    def test_ssh2_off_connects_without_a_file(self):
-        with PeerSession(config(ssh2_address(), password(), self.known, "off"), "peer") as s:
-            self.shell_and_exit(s, "off")
-        self.assertFalse(os.path.exists(self.known))
+        # accept-new records the key without asking.
+        with PeerSession(config(ssh2(), self.known, "accept-new"), "peer") as s:
+            s.shell_and_exit("new")
+        self.assertEqual(run("ssh-keygen", "-F", name, "-f", self.known).returncode, 0)
 
     def test_ssh2_escape_and_no_end_the_session(self):
         name = "[127.0.0.1]:%d" % PEERS.SSHD_PORT
         fingerprint = keygen_fingerprint(PEERS.HOST_DSA_KEY)
         for answer in ("Escape", "no"):
-            with PeerSession(config(ssh2_address(), password(), self.known), "peer") as s:
+            with PeerSession(config(ssh2(), self.known), "peer") as s:
                 self.answer_prompt(s, name, "ssh-dss", fingerprint, answer)
-                self.refused(s, "The host key of %s was not accepted" % name)
+                s.fails_with("The host key of %s was not accepted" % name)
         self.assertFalse(os.path.exists(self.known))
 
     def test_two_sessions_ask_independently_and_record_once(self):
         name = "[127.0.0.1]:%d" % PEERS.SSHD_PORT
         fingerprint = keygen_fingerprint(PEERS.HOST_DSA_KEY)
-        with PeerSession(config(ssh2_address(), password(), self.known), "peer", "peer") as s:
+        with PeerSession(config(ssh2(), self.known), "peer", "peer") as s:
             t = s.term
             # Both sessions reach the question before either is answered.
             for switch in (False, True):
@@ -278,23 +246,16 @@ class HostKeyTest(unittest.TestCase):
         self.assertEqual(self.read_known(),
                          "%s %s\n" % (name, keygen_public(PEERS.HOST_DSA_KEY)))
 
-    def test_accept_new_records_without_asking(self):
-        with PeerSession(config(ssh2_address(), password(), self.known, "accept-new"),
-                         "peer") as s:
-            self.shell_and_exit(s, "new")
-        self.assertEqual(run("ssh-keygen", "-F", "[127.0.0.1]:%d" % PEERS.SSHD_PORT, "-f",
-                             self.known).returncode, 0)
-
     # -- SSH-1 -----------------------------------------------------------------
     def test_ssh1_first_sight_then_known(self):
         name = "[127.0.0.1]:%d" % PEERS.SSH1_PORT
         e, n = rsa1_numbers(PEERS.SSH1_HOST_KEY)
-        with PeerSession(config(ssh1_address(), password(), self.known), "peer") as s:
+        with PeerSession(config(ssh1(), self.known), "peer") as s:
             self.answer_prompt(s, name, "rsa1", rsa1_fingerprint(e, n), "yes")
-            self.shell_and_exit(s, "first")
+            s.shell_and_exit("first")
         self.assertEqual(self.read_known(), "%s %d %d %d\n" % (name, n.bit_length(), e, n))
-        with PeerSession(config(ssh1_address(), password(), self.known), "peer") as s:
-            self.shell_and_exit(s, "second")
+        with PeerSession(config(ssh1(), self.known), "peer") as s:
+            s.shell_and_exit("second")
             self.assertNotIn("not known", s.term.screen())
 
     def test_ssh1_changed_key_is_refused(self):
@@ -310,9 +271,9 @@ class HostKeyTest(unittest.TestCase):
         with open(self.known, "w") as f:
             f.write("%s %d %d %d\n" % (name, n.bit_length(), e, n))
         new_e, new_n = rsa1_numbers(new_key)
-        with PeerSession(config(ssh1_address(SECOND_SSH1_PORT), password(), self.known),
+        with PeerSession(config(ssh1(SECOND_SSH1_PORT), self.known),
                          "peer") as s:
-            self.refused(s, "The host key of %s has CHANGED!" % name,
+            s.fails_with("The host key of %s has CHANGED!" % name,
                          "Old key: %s, line 1" % self.known,
                          "New key: rsa1 %s" % rsa1_fingerprint(new_e, new_n))
 

@@ -3,20 +3,12 @@
 import os
 import shutil
 import signal
-import socket
 import unittest
 
 import harness
+from harness import BANNER_END, closed_port
 
-BANNER_END = "Press ESC to exit or ALT+A to begin a session."
 SANE = ["icanon", "echo", "isig", "icrnl", "opost"]
-
-
-def closed_port():
-    """A port on 127.0.0.1 that nothing listens on (taken, then let go)."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class StartupTest(unittest.TestCase):
@@ -30,157 +22,127 @@ class StartupTest(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def start(self, config="", *args, files=None):
+        self.term.clear()
         self.term.run(harness.quenlor_in(self.dir, config, files), *args)
 
-    def assert_restored(self):
-        self.assertEqual(sorted(self.term.terminal_modes()), sorted(SANE))
-        self.assertEqual(self.term.title(), self.term.initial_title)
+    def assert_ends(self, status, restored=True):
+        self.assertEqual(self.term.wait_exit(), status)
+        if restored:
+            self.assertEqual(sorted(self.term.terminal_modes()), sorted(SANE))
+            self.assertEqual(self.term.title(), self.term.initial_title)
 
-    def test_banner_title_and_escape(self):
+    def test_banner_keys_resize_and_escape(self):
+        t = self.term
         self.start()
-        self.term.wait_for_text(BANNER_END)
-        lines = self.term.lines()
+        t.wait_for_text(BANNER_END)
+        lines = t.lines()
         self.assertEqual(lines[0], "Quenlor, version 3.24")
         self.assertEqual(lines[4], "This one is a beta version, so... don't expect it's bug free...")
         self.assertEqual(lines[8], BANNER_END)
-        self.assertEqual(self.term.title(), "Quenlor")
-        self.assertEqual(self.term.cursor(), (0, 11))
-        self.assertFalse(self.term.bell())
+        self.assertEqual(t.title(), "Quenlor")
+        self.assertEqual(t.cursor(), (0, 11))
+        self.assertFalse(t.bell())
         # Standard error was the terminal: it goes to a log file instead.
         self.assertTrue(os.path.exists(os.path.join(self.dir, "quenlor-errors.log")))
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
-        # The shell's screen is back (the alternate screen is gone).
-        self.assertNotIn("Quenlor, version", self.term.screen())
-        self.assert_restored()
-
-    def test_resize_redraws(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
+        # CTRL+C is a key, not a signal.
+        t.send_keys("C-c")
+        t.send_keys("M-a")
+        t.wait_for_text("Connect to:")
+        t.send_keys("Escape")
+        t.wait_gone("Connect to:")
         # Wipe the pane behind the program's back; only a redraw brings the
         # banner back, and a resize (SIGWINCH) is what asks for one.
-        self.term.shell_clear_pane()
-        self.term.wait_gone(BANNER_END)
-        self.term.tmux("resize-window", "-t", "main", "-x", "60", "-y", "20")
-        self.term.wait_for_text(BANNER_END)
-        self.term.tmux("resize-window", "-t", "main", "-x", "80", "-y", "25")
-        self.term.wait_for(lambda: self.term.lines()[0] == "Quenlor, version 3.24", "redraw")
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
+        t.shell_clear_pane()
+        t.wait_gone(BANNER_END)
+        t.tmux("resize-window", "-t", "main", "-x", "60", "-y", "20")
+        t.wait_for_text(BANNER_END)
+        t.tmux("resize-window", "-t", "main", "-x", "80", "-y", "25")
+        t.wait_for(lambda: t.lines()[0] == "Quenlor, version 3.24", "redraw")
+        t.send_keys("Escape")
+        self.assert_ends(0)
+        # The shell's screen is back (the alternate screen is gone).
+        self.assertNotIn("Quenlor, version", t.screen())
 
-    def test_alt_n_without_session_beeps(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("M-n")
-        self.term.wait_for(self.term.bell, "a bell")
-        self.assertEqual(self.term.title(), "Quenlor")
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
-
-    def test_alt_f5_and_alt_p_without_session_beep(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("M-F5")
-        self.term.wait_for(self.term.bell, "a bell")
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
+    def test_session_keys_without_a_session_beep(self):
+        for key in ("M-n", "M-F5", "M-p"):
+            with self.subTest(key=key), harness.Terminal() as t:
+                t.run(harness.quenlor_in(self.dir, ""))
+                t.wait_for_text(BANNER_END)
+                t.send_keys(key)
+                t.wait_for(t.bell, "a bell")
+                self.assertEqual(t.title(), "Quenlor")
+                t.send_keys("Escape")
+                self.assertEqual(t.wait_exit(), 0)
 
     def test_connect_prompt(self):
+        t = self.term
         self.start("DEFINE_HOST alpha {\n    ADDRESS=telnet:127.0.0.1:%d\n}\n" % closed_port())
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("M-a")
-        self.term.wait_for_text("Connect to:")
-        self.assertEqual(self.term.lines()[11], "Connect to:")
+        t.wait_for_text(BANNER_END)
+        t.send_keys("M-a")
+        t.wait_for_text("Connect to:")
+        self.assertEqual(t.lines()[11], "Connect to:")
         # ENTER on an empty line beeps and keeps prompting.
-        self.term.send_keys("Enter")
-        self.term.wait_for(self.term.bell, "a bell")
-        self.term.send_text("somehost")
-        self.term.wait_for_text("Connect to: somehost")
-        self.term.send_keys("BSpace", "BSpace")
-        self.term.wait_for(lambda: self.term.lines()[11] == "Connect to: someho", "backspace")
+        t.send_keys("Enter")
+        t.wait_for(t.bell, "a bell")
+        t.send_text("somehost")
+        t.wait_for_text("Connect to: somehost")
+        t.send_keys("BSpace", "BSpace")
+        t.wait_for(lambda: t.lines()[11] == "Connect to: someho", "backspace")
         # ESC clears the prompt line and the banner stays.
-        self.term.send_keys("Escape")
-        self.term.wait_gone("Connect to:")
-        self.assertEqual(self.term.lines()[11], "")
-        self.assertEqual(self.term.title(), "Quenlor")
+        t.send_keys("Escape")
+        t.wait_gone("Connect to:")
+        self.assertEqual(t.lines()[11], "")
+        self.assertEqual(t.title(), "Quenlor")
         # History: the defined host is offered with UP.
-        self.term.send_keys("M-a")
-        self.term.wait_for_text("Connect to:")
-        self.term.send_keys("Up")
-        self.term.wait_for_text("Connect to: alpha")
-        self.term.send_keys("Enter")
+        t.send_keys("M-a")
+        t.wait_for_text("Connect to:")
+        t.send_keys("Up")
+        t.wait_for_text("Connect to: alpha")
+        t.send_keys("Enter")
         # The session starts on its own screen, fails to connect and waits;
         # when it ends, the banner comes back.
-        self.term.wait_for(lambda: self.term.title() == "Quenlor - (1): alpha", "session title")
-        self.term.wait_for_text("Press Enter")
-        self.assertNotIn(BANNER_END, self.term.screen())
-        self.term.send_keys("Enter")
-        self.term.wait_for(lambda: self.term.title() == "Quenlor", "the banner's title")
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
+        t.wait_for(lambda: t.title() == "Quenlor - (1): alpha", "session title")
+        t.wait_for_text("Press Enter")
+        self.assertNotIn(BANNER_END, t.screen())
+        t.send_keys("Enter")
+        t.wait_for(lambda: t.title() == "Quenlor", "the banner's title")
+        t.wait_for_text(BANNER_END)
+        t.send_keys("Escape")
+        self.assert_ends(0)
 
-    def test_host_argument_before_cfg(self):
-        # The configuration is loaded before any host argument is used.
+        # The configuration is loaded before any host argument is used: the
+        # defined host gives a refused connection, not a failed lookup.
         other = "DEFINE_HOST somehost {\n    ADDRESS=telnet:127.0.0.1:%d\n}\n" % closed_port()
         self.start("", "somehost", "-cfg=other.cfg", files={"other.cfg": other})
-        self.term.wait_for(lambda: self.term.title() == "Quenlor - (1): somehost", "title")
-        self.term.wait_for_text("Press Enter")
-        # The defined host was used: a refused connection, not a failed
-        # name lookup of "somehost".
-        self.assertNotIn("Bad address", self.term.screen())
-        self.term.send_keys("Enter")
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
+        t.wait_for(lambda: t.title() == "Quenlor - (1): somehost", "title")
+        t.wait_for_text("Press Enter")
+        self.assertNotIn("Bad address", t.screen())
+        t.send_keys("Enter")
+        t.wait_for_text(BANNER_END)
+        t.send_keys("Escape")
+        self.assert_ends(0, restored=False)
 
-    def test_missing_configuration(self):
-        self.term.run(harness.quenlor_in(self.dir))
-        self.assertEqual(self.term.wait_exit(), 0)
-        self.assertIn("Exception: Unable to open config file: quenlor.cfg.\n", self.term.screen())
-        self.assert_restored()
+    def test_configuration_errors(self):
+        for config, message in (
+                (None, "Exception: Unable to open config file: quenlor.cfg.\n"),
+                ("TERM=ansi\nNO_SUCH_KEY=1\n",
+                 "Exception: Config error. Bad line: |NO_SUCH_KEY=1|. Line number: 2.\n")):
+            self.term.clear()
+            self.term.run(harness.quenlor_in(self.dir, config))
+            self.assert_ends(0)
+            self.assertIn(message, self.term.screen())
 
-    def test_configuration_error(self):
-        self.start("TERM=ansi\nNO_SUCH_KEY=1\n")
-        self.assertEqual(self.term.wait_exit(), 0)
-        self.assertIn("Exception: Config error. Bad line: |NO_SUCH_KEY=1|. Line number: 2.\n",
-                      self.term.screen())
-        self.assert_restored()
-
-    def test_sigterm_restores_and_exits_1(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.assertEqual(self.term.title(), "Quenlor")
-        self.term.signal_program(signal.SIGTERM)
-        self.assertEqual(self.term.wait_exit(), 1)
-        self.assert_restored()
-
-    def test_sighup_takes_the_same_path(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.term.signal_program(signal.SIGHUP)
-        self.assertEqual(self.term.wait_exit(), 1)
-        self.assert_restored()
-
-    def test_fatal_signal_restores_first(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.term.signal_program(signal.SIGSEGV)
-        # The process still dies of the signal, after the terminal is back.
-        self.assertEqual(self.term.wait_exit(), 128 + signal.SIGSEGV)
+    def test_signals_restore_the_terminal(self):
+        # SIGTERM and SIGHUP end with status 1; a fatal signal still kills
+        # the process, after the terminal is back.
+        for signum, status in ((signal.SIGTERM, 1), (signal.SIGHUP, 1),
+                               (signal.SIGSEGV, 128 + signal.SIGSEGV)):
+            self.start()
+            self.term.wait_for_text(BANNER_END)
+            self.assertEqual(self.term.title(), "Quenlor")
+            self.term.signal_program(signum)
+            self.assert_ends(status)
         self.assertIn("Unknown Win32 exception found!\n", self.term.screen())
-        self.assert_restored()
-
-    def test_ctrl_c_is_a_key_not_a_signal(self):
-        self.start()
-        self.term.wait_for_text(BANNER_END)
-        self.term.send_keys("C-c")
-        self.term.send_keys("M-a")
-        self.term.wait_for_text("Connect to:")
-        self.term.send_keys("Escape")
-        self.term.wait_gone("Connect to:")
-        self.term.send_keys("Escape")
-        self.assertEqual(self.term.wait_exit(), 0)
 
 
 if __name__ == "__main__":

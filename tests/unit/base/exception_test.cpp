@@ -18,11 +18,3 @@ TEST(ThrowError, FormatsAndCutsAt1023Characters) {
         EXPECT_EQ(e.Message().size(), 1023u);
     }
 }
-
-TEST(ThrowError, CloseExceptionIsATException) {
-    try {
-        throw TCloseException();
-    } catch (const TException& e) {
-        EXPECT_STREQ(e.what(), "");
-    }
-}

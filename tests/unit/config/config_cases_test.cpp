@@ -11,15 +11,21 @@
 //                          resolving fails with the message VALUE
 //   history N [NAMES]      the connect prompt's history holds N names, these
 //                          first (newest first)
+//   tables N               N recode tables are defined
+//   table NAME I           FindTable(NAME) is I
+//   recode T FROM TO [N [STEP]]  table T turns byte FROM+k into TO+k*STEP for
+//                          k < N (bytes in hex; N 1, STEP 1 by default)
 //
 // Fields: name address port protocol user term termcap auth keyfile password
-// in out beep historable keepselection maxscroll logmode logfile console.
+// in out beep historable keepselection maxscroll logmode logfile console
+// rekeybytes rekeyseconds.
 // Protocols, authentications and log modes are given by name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 
 #include "config_test_util.h"
@@ -52,6 +58,8 @@ std::string Field(const THostConfig& h, const std::string& field) {
         {"logmode", [](auto& h) { return kLogs[h.GetLogMode()]; }},
         {"logfile", [](auto& h) { return h.GetLogFile(); }},
         {"console", [](auto& h) { return h.GetConsoleType() == kConsoleStd ? "std" : "ncsa"; }},
+        {"rekeybytes", [](auto& h) { return std::to_string(h.GetRekeyBytes()); }},
+        {"rekeyseconds", [](auto& h) { return std::to_string(h.GetRekeySeconds()); }},
     };
     auto f = kFields.find(field);
     if (f == kFields.end()) return "<unknown field " + field + ">";
@@ -128,6 +136,21 @@ TEST_P(ConfigCase, Runs) {
             EXPECT_EQ(history.Count(), count) << where;
             for (std::string name; names >> name; history.Older())
                 EXPECT_EQ(history.Current(), name) << where;
+        } else if (op == "tables") {
+            EXPECT_EQ(config->GetTableCount(), std::stoi(rest)) << where;
+        } else if (op == "table") {
+            EXPECT_EQ(config->FindTable(a), std::stoi(b)) << where;
+        } else if (op == "recode") {
+            std::istringstream words(rest);
+            std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+            w.resize(std::max<std::size_t>(w.size(), 5));
+            const int table = std::stoi(w[0]), from = std::stoi(w[1], nullptr, 16),
+                      to = std::stoi(w[2], nullptr, 16), count = w[3].empty() ? 1 : std::stoi(w[3]),
+                      step = w[4].empty() ? 1 : std::stoi(w[4]);
+            for (int k = 0; k < count; ++k)
+                EXPECT_EQ(config->Recode(table, static_cast<unsigned char>(from + k)),
+                          to + k * step)
+                    << where << " byte " << from + k;
         } else {
             FAIL() << where << ": unknown directive " << op;
         }

@@ -8,13 +8,6 @@
 
 // Settings, errors, host blocks and resolving are checked by the case files
 // in tests/data/config/cases.
-TEST(ConfigDefaults, BuiltInTables) {
-    auto config = NewConfig();
-    EXPECT_EQ(config->GetTableCount(), 2);
-    EXPECT_STREQ(config->GetTable(0).Name, "koi8r_alt");
-    EXPECT_STREQ(config->GetTable(1).Name, "alt_koi8r");
-}
-
 TEST(ConfigKeys, TermcapIsTriedBeforeTerm) {
     std::string termcap = QUENLOR_TEST_DATA "/config/termcap.test";
     auto config = Loaded("TERMCAP=" + termcap + "\n");
