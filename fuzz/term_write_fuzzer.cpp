@@ -33,10 +33,11 @@ std::string RichFile() {
     return path;
 }
 
-// The two descriptions, loaded once: every input gets a fresh emulator
-// built from a copy, so no state leaks between inputs.
-const TTermcap& Description(bool rich) {
-    static const TTermcap kinds[2] = {
+// The descriptions, loaded once: every input gets a fresh emulator built
+// from a copy, so no state leaks between inputs. The third drops unmatched
+// sequences and control strings ("qabsorb") and defers the wrap.
+const TTermcap& Description(int kind) {
+    static const TTermcap kinds[3] = {
         [] {
             TTermcap t;
             t.Load(QUENLOR_SOURCE_DIR "/etc/termcap", "cons25r");
@@ -47,8 +48,13 @@ const TTermcap& Description(bool rich) {
             t.Load(RichFile(), "rich");
             return t;
         }(),
+        [] {
+            TTermcap t;
+            t.Load(QUENLOR_SOURCE_DIR "/etc/termcap", "xterm");
+            return t;
+        }(),
     };
-    return kinds[rich ? 1 : 0];
+    return kinds[kind];
 }
 
 }  // namespace
@@ -56,7 +62,7 @@ const TTermcap& Description(bool rich) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     THostConfig host;
-    const TTermcap& termcap = Description(data[0] & 1);
+    const TTermcap& termcap = Description(data[0] % 3);
     size_t sizes[4];
     for (int i = 0; i < 4; ++i) sizes[i] = data[1 + i] == 0 ? 4096 : data[1 + i];
     data += 5;

@@ -16,13 +16,14 @@ const EffectName kEffects[] = {
     {"cl", TCapEffect::cl},  {"cL", TCapEffect::cL}, {"c0", TCapEffect::c0}, {"cm", TCapEffect::cm},
     {"cM", TCapEffect::cM},  {"cs", TCapEffect::cs}, {"cv", TCapEffect::cv}, {"DC", TCapEffect::DC},
     {"dc", TCapEffect::dc},  {"DL", TCapEffect::DL}, {"dl", TCapEffect::dl}, {"DO", TCapEffect::DO},
-    {"do", TCapEffect::do_}, {"ec", TCapEffect::ec}, {"ho", TCapEffect::ho}, {"IC", TCapEffect::IC},
-    {"ic", TCapEffect::ic},  {"LE", TCapEffect::LE}, {"le", TCapEffect::le}, {"Q0", TCapEffect::Q},
-    {"Q1", TCapEffect::Q},   {"Q2", TCapEffect::Q},  {"Q3", TCapEffect::Q},  {"Q4", TCapEffect::Q},
-    {"Q5", TCapEffect::Q},   {"nd", TCapEffect::nd}, {"rc", TCapEffect::rc}, {"RI", TCapEffect::RI},
-    {"sc", TCapEffect::sc},  {"se", TCapEffect::se}, {"sf", TCapEffect::sf}, {"SF", TCapEffect::SF},
-    {"so", TCapEffect::so},  {"SR", TCapEffect::SR}, {"sr", TCapEffect::sr}, {"UP", TCapEffect::UP},
-    {"up", TCapEffect::up},  {"ve", TCapEffect::ve}, {"x0", TCapEffect::x0}, {"x2", TCapEffect::x2},
+    {"do", TCapEffect::do_}, {"ec", TCapEffect::ec}, {"ei", TCapEffect::ei}, {"ho", TCapEffect::ho},
+    {"IC", TCapEffect::IC},  {"ic", TCapEffect::ic}, {"im", TCapEffect::im}, {"LE", TCapEffect::LE},
+    {"le", TCapEffect::le},  {"Q0", TCapEffect::Q},  {"Q1", TCapEffect::Q},  {"Q2", TCapEffect::Q},
+    {"Q3", TCapEffect::Q},   {"Q4", TCapEffect::Q},  {"Q5", TCapEffect::Q},  {"nd", TCapEffect::nd},
+    {"rc", TCapEffect::rc},  {"RI", TCapEffect::RI}, {"sc", TCapEffect::sc}, {"se", TCapEffect::se},
+    {"sf", TCapEffect::sf},  {"SF", TCapEffect::SF}, {"so", TCapEffect::so}, {"SR", TCapEffect::SR},
+    {"sr", TCapEffect::sr},  {"UP", TCapEffect::UP}, {"up", TCapEffect::up}, {"ve", TCapEffect::ve},
+    {"x0", TCapEffect::x0},  {"x2", TCapEffect::x2},
 };
 
 // Only the ESC family has enough members to be worth a second index.

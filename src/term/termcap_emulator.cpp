@@ -34,6 +34,15 @@ void TTermcapEmulator::Setup() {
     Matcher.Build(Termcap.GetOutputCaps());
     if (Termcap.GetCapability("bw") == "1") Con->SetReverseWrap(Screen, true);
     if (Termcap.GetCapability("am") == "1") Con->SetAutoWrap(Screen, true);
+    Absorb = Termcap.GetCapability("qabsorb") == "1";
+    // "xn": the wrap waits for the next character; attribute changes, a
+    // column move, CR and the erase at the end of a full row leave it.
+    DeferredWrap = Termcap.GetCapability("xn") == "1";
+    // ESC M and ESC D are the index controls: they move the cursor and
+    // scroll only at the region's edge, unlike the scrolling sequences the
+    // console descriptions give for sr and sf.
+    ReverseIndex = Termcap.GetCapability("sr") == "\033M";
+    Index = Termcap.GetCapability("sf") == "\033D";
 }
 
 TTermcapEmulator::~TTermcapEmulator() = default;
@@ -56,6 +65,10 @@ void TTermcapEmulator::Write(const char* data, int count) {
 void TTermcapEmulator::Interpret(const unsigned char* p, const unsigned char* end) {
     TCapMatch m;
     while (p < end) {
+        if (String != TString::None) {
+            p = SkipString(p, end);
+            continue;
+        }
         unsigned char b = *p;
         if (Utf8In) {
             // Text bytes whatever the description says: a UTF-8 host sends
@@ -67,12 +80,21 @@ void TTermcapEmulator::Interpret(const unsigned char* p, const unsigned char* en
             }
             if (Decoder.Interrupt()) Con->PutGlyph(Screen, kInvalidCell);
         }
-        if (!Matcher.IsPlain(b)) {
-            TMatchStatus st = Matcher.Match(p, end, m);
+        const bool absorbable = Absorb && b == 0x1B;
+        if (!Matcher.IsPlain(b) || absorbable) {
+            TMatchStatus st = Matcher.IsPlain(b) ? TMatchStatus::NoMatch : Matcher.Match(p, end, m);
             if (st == TMatchStatus::Matched) {
                 Apply(m);
                 p += m.Consumed;
                 continue;
+            }
+            if (st == TMatchStatus::NoMatch && absorbable) {
+                const int n = AbsorbedLength(p, end);
+                if (n > 0) {
+                    p += n;
+                    continue;
+                }
+                if (n < 0) st = TMatchStatus::Incomplete;
             }
             if (st == TMatchStatus::Incomplete) {
                 const long rest = end - p;
@@ -86,14 +108,65 @@ void TTermcapEmulator::Interpret(const unsigned char* p, const unsigned char* en
                 // stays bounded.
             }
         }
-        if (AltCharset) {
-            b = AcsTable.Translate(b);
-        } else if (b >= 0x80) {
-            b = Incoming[b];
-        }
-        Con->PutChar(Screen, b);
+        PutText(b);
         ++p;
     }
+}
+
+void TTermcapEmulator::PutText(unsigned char b) {
+    if (AltCharset) {
+        b = AcsTable.Translate(b);
+    } else if (b >= 0x80) {
+        b = Incoming[b];
+    }
+    if (InsertMode && b >= 0x20) {
+        Con->CompletePendingWrap(Screen);
+        Con->InsertChars(Screen, 1);
+    }
+    Con->PutChar(Screen, b);
+}
+
+int TTermcapEmulator::AbsorbedLength(const unsigned char* p, const unsigned char* end) {
+    const unsigned char* q = p + 1;
+    if (q >= end) return -1;
+    const unsigned char kind = *q++;
+    if (kind == '[') {
+        while (q < end && *q >= 0x30 && *q <= 0x3F) ++q;  // parameters
+        while (q < end && *q >= 0x20 && *q <= 0x2F) ++q;  // intermediates
+        if (q >= end) return -1;
+        return *q >= 0x40 && *q <= 0x7E ? static_cast<int>(q + 1 - p) : 0;
+    }
+    if (kind == ']' || kind == 'P' || kind == '_' || kind == '^' || kind == 'X') {
+        String = TString::Body;
+        StringLength = 0;
+        return 2;
+    }
+    --q;
+    while (q < end && *q >= 0x20 && *q <= 0x2F) ++q;  // ESC ( B, ESC # 8 ...
+    if (q >= end) return -1;
+    return *q >= 0x30 && *q <= 0x7E ? static_cast<int>(q + 1 - p) : 0;
+}
+
+const unsigned char* TTermcapEmulator::SkipString(const unsigned char* p,
+                                                  const unsigned char* end) {
+    while (p < end) {
+        const unsigned char b = *p++;
+        if (String == TString::Escape) {
+            // ESC \ is the terminator; any other ESC ends the string too, and
+            // the byte after it counts as text again.
+            String = TString::None;
+            return b == '\\' ? p : p - 1;
+        }
+        // BEL ends an OSC the way most hosts write it; CAN and SUB cancel.
+        // A string that never ends is dropped only up to a bound, so stray
+        // bytes cannot hide the rest of the session.
+        if (b == 0x07 || b == 0x18 || b == 0x1A || ++StringLength > kMaxStringLength) {
+            String = TString::None;
+            return p;
+        }
+        if (b == 0x1B) String = TString::Escape;
+    }
+    return p;
 }
 
 int TTermcapEmulator::Clamp(int count) const {
@@ -131,10 +204,12 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
             c.ClearToEndOfScreen(s);
             break;
         case TCapEffect::ce:
-            c.ClearToEndOfLine(s);
+            // Past a full row, with the wrap still to come, there is nothing
+            // left of the row to erase.
+            if (!(DeferredWrap && c.GetScreen(s).WrapPending)) c.ClearToEndOfLine(s);
             break;
         case TCapEffect::ch:
-            c.CompletePendingWrap(s);
+            if (!DeferredWrap) c.CompletePendingWrap(s);
             c.SetCursor(s, p1, c.GetCursorY(s));
             break;
         case TCapEffect::cl:
@@ -163,7 +238,9 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
             c.SetCursor(s, 0, p1);
             break;
         case TCapEffect::cs:
+            // Terminals home the cursor here; hosts may rely on it.
             c.SetScrollRegion(s, p1, p2);
+            c.SetCursor(s, 0, 0);
             break;
         case TCapEffect::cv:
             c.SetCursor(s, c.GetCursorX(s), p1);
@@ -188,6 +265,12 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
             break;
         case TCapEffect::ec:
             c.ClearChars(s, p1);
+            break;
+        case TCapEffect::ei:
+            InsertMode = false;
+            break;
+        case TCapEffect::im:
+            InsertMode = true;
             break;
         case TCapEffect::ho:
             c.SetCursor(s, 0, 0);
@@ -224,7 +307,11 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
             c.SetBackground(s, 0);
             break;
         case TCapEffect::sf:
-            c.ScrollUp(s);
+            if (Index) {
+                c.PutChar(s, 0x0A);
+            } else {
+                c.ScrollUp(s);
+            }
             break;
         case TCapEffect::SF:
             for (int i = Clamp(p1); i > 0; --i) c.ScrollUp(s);
@@ -237,7 +324,11 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
             c.InsertLines(s, p1);
             break;
         case TCapEffect::sr:
-            c.InsertLines(s, 1);
+            if (ReverseIndex && c.GetCursorY(s) != c.GetScreen(s).RegionTop) {
+                c.MoveCursor(s, 0, -1);
+            } else {
+                c.InsertLines(s, 1);
+            }
             break;
         case TCapEffect::UP:
             c.MoveCursor(s, 0, -p1);
@@ -268,7 +359,7 @@ void TTermcapEmulator::Apply(const TCapMatch& m) {
 void TTermcapEmulator::Attributes(const TCapMatch& m) {
     TConsole& c = *Con;
     const int s = Screen;
-    c.CompletePendingWrap(s);
+    if (!DeferredWrap) c.CompletePendingWrap(s);
     if (m.ParamCount == 0) {
         c.ResetAttributes(s);
         return;
@@ -304,11 +395,23 @@ void TTermcapEmulator::Attributes(const TCapMatch& m) {
             case 49:
                 c.SetBackground(s, 0);
                 break;
+            case 38:
+            case 48:
+                // An extended colour: its numbers (5;N or 2;R;G;B) are no
+                // attributes of their own.
+                if (i + 1 < m.ParamCount) i += m.Params[i + 1] == 5 ? 2 : 4;
+                break;
             default:
                 if (p >= 30 && p <= 37) {
                     c.SetForeground(s, Colour(p - 30));
                 } else if (p >= 40 && p <= 47) {
                     c.SetBackground(s, Colour(p - 40));
+                } else if (p >= 90 && p <= 97) {
+                    // The bright colours: the console's intense foreground.
+                    c.SetForeground(s, Colour(p - 90));
+                    c.SetBold(s);
+                } else if (p >= 100 && p <= 107) {
+                    c.SetBackground(s, Colour(p - 100));
                 }
                 break;
         }
