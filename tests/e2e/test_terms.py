@@ -6,7 +6,7 @@ import os
 import re
 import unittest
 
-from telnet_support import HERE, PEERS, PeerSession
+from harness import HERE, PEERS, PeerSession
 
 SAMPLE = os.path.join(HERE, "..", "..", "etc", "quenlor.cfg")
 
