@@ -63,7 +63,7 @@ TEST_F(ChannelTest, LoginSequenceSurvivesWhatOpensshSendsFirst) {
 
     auto [type, payload] = ClientSent();
     EXPECT_EQ(SSH2_MSG_CHANNEL_OPEN, type);
-    EXPECT_EQ(Str("session") + U32(0) + U32(16384) + U32(16384), payload);
+    EXPECT_EQ(Str("session") + U32(0) + U32(1024 * 1024) + U32(16384), payload);
     std::tie(type, payload) = ClientSent();
     // Only the request that wanted an answer is refused.
     EXPECT_EQ(SSH2_MSG_REQUEST_FAILURE, type);
@@ -91,17 +91,21 @@ TEST_F(ChannelTest, LoginRefusals) {
 }
 
 TEST_F(ChannelTest, WindowIsReopenedAfterMoreThanHalfIsConsumed) {
-    ServerSends(SSH2_MSG_CHANNEL_DATA, Data(Bytes(8192, 'a')));
+    constexpr uint32_t kHalf = kChannelWindowSize / 2;
+    constexpr uint32_t kPacket = 16384;
+    static_assert(kHalf % kPacket == 0);
+    for (uint32_t sent = 0; sent < kHalf; sent += kPacket)
+        ServerSends(SSH2_MSG_CHANNEL_DATA, Data(Bytes(kPacket, 'a')));
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("b"));
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("c"));
-    EXPECT_EQ(8192u, Read().size());
-    EXPECT_EQ("b", Read());  // exactly 8192 consumed: no adjustment yet
+    for (uint32_t read = 0; read < kHalf; read += kPacket) ASSERT_EQ(kPacket, Read().size());
+    EXPECT_EQ("b", Read());  // exactly half consumed: no adjustment yet
     EXPECT_EQ(0, ClientSent().first);
-    EXPECT_EQ("c", Read());  // 8193 consumed before this read
+    EXPECT_EQ("c", Read());  // half + 1 consumed before this read
     auto [type, payload] = ClientSent();
     EXPECT_EQ(SSH2_MSG_CHANNEL_WINDOW_ADJUST, type);
     // Exactly what was consumed, not a fixed step.
-    EXPECT_EQ(U32(7) + U32(8193), payload);
+    EXPECT_EQ(U32(7) + U32(kHalf + 1), payload);
     EXPECT_EQ(1u, channel_.consumed);
 }
 
