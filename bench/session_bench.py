@@ -8,11 +8,16 @@ bash tests/peers/start-all.sh, or start-telnetd.sh after setup-accounts.sh).
               same run the same file through Debian's telnet client in tmux.
   memory:     12 sessions logged in to the peer at once: the resident memory
               of the program (VmRSS, and its peak VmHWM).
+  ssh2:       the same `cat` over SSH-2, Quenlor next to Debian's `ssh -tt`
+              in tmux, both against the modern sshd of tests/peers
+              (start-sshd-modern.sh) with the same key exchange, host key
+              and cipher, once per cipher of SSH2_CIPHERS.
 
-Usage: session_bench.py QUENLOR_BINARY [throughput|memory|all] [runs]
+Usage: session_bench.py QUENLOR_BINARY [throughput|memory|ssh2|all] [runs]
 """
 
 import os
+import shlex
 import statistics
 import sys
 import time
@@ -24,6 +29,9 @@ from telnet_support import PEERS, PeerSession, config  # noqa: E402
 
 FILE_BYTES = 20000000
 TIMEOUT = 600
+SSH2_CIPHERS = ["chacha20-poly1305@openssh.com", "aes128-gcm@openssh.com"]
+SSH2_KEX = "curve25519-sha256"
+SSH2_HOSTKEY = "ssh-ed25519"
 
 
 def cpu_seconds(pid):
@@ -33,6 +41,29 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def tree_cpu_seconds(pid):
+    """cpu_seconds of a process and all its descendants (`ssh` runs as a
+    child of `sshpass`)."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            except OSError:
+                continue
+            children.setdefault(parent, []).append(int(entry))
+    total, todo = 0.0, [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            total += cpu_seconds(p)
+        except OSError:
+            continue
+        todo.extend(children.get(p, []))
+    return total
+
+
 def timed_cat(term, wait_ready):
     """Seconds from ENTER on the `cat` command until its end marker shows,
     and the processor seconds the client and the tmux server spent."""
@@ -40,12 +71,12 @@ def timed_cat(term, wait_ready):
     client = term.program_pid()
     server = int(term.tmux("display-message", "-p", "#{pid}").strip())
     term.send_text("cat %s; echo CAT-DONE-$((6*7))" % PEERS.BIG_FILE)
-    client_cpu, server_cpu = cpu_seconds(client), cpu_seconds(server)
+    client_cpu, server_cpu = tree_cpu_seconds(client), cpu_seconds(server)
     start = time.monotonic()
     term.send_keys("Enter")
     term.wait_for(lambda: "CAT-DONE-42" in term.screen(), "the end marker", TIMEOUT)
     elapsed = time.monotonic() - start
-    used = (cpu_seconds(client) - client_cpu, cpu_seconds(server) - server_cpu)
+    used = (tree_cpu_seconds(client) - client_cpu, cpu_seconds(server) - server_cpu)
     term.send_text("clear")
     term.send_keys("Enter")
     return elapsed, used
@@ -82,6 +113,51 @@ def telnet_client_throughput(runs):
     finally:
         term.stop()
     return times
+
+
+def quenlor_ssh2_throughput(cipher, runs):
+    cfg = ("TERM=cons25r\nMAX_SCROLL_SIZE=1000\nHOST_KEY_CHECK=off\n"
+           "DEFINE_HOST peer {\n    ADDRESS=ssh2:127.0.0.1:%d\n    USER=%s\n"
+           "    SSH_AUTH=pwd:%s\n    SSH_KEX=%s\n    SSH_HOSTKEYS=%s\n    SSH_CIPHERS=%s\n}\n"
+           % (PEERS.SSHD_MODERN_PORT, PEERS.TEST_USER, PEERS.TEST_PASSWORD, SSH2_KEX,
+              SSH2_HOSTKEY, cipher))
+    times = []
+    with PeerSession(cfg, "peer") as s:
+        for _ in range(runs):
+            times.append(timed_cat(s.term, lambda: s.wait_prompt(30)))
+    return times
+
+
+def ssh_client_throughput(cipher, runs):
+    command = ["sshpass", "-p", PEERS.TEST_PASSWORD, "ssh", "-tt",
+               "-o", "KexAlgorithms=" + SSH2_KEX, "-o", "HostKeyAlgorithms=" + SSH2_HOSTKEY,
+               "-c", cipher, "-o", "Compression=no", "-o", "StrictHostKeyChecking=no",
+               "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",
+               "-o", "PubkeyAuthentication=no", "-p", str(PEERS.SSHD_MODERN_PORT),
+               "%s@127.0.0.1" % PEERS.TEST_USER]
+    times = []
+    term = harness.Terminal()
+    term.start()
+    try:
+        term.shell(" ".join(shlex.quote(a) for a in command))
+        prompt = PEERS.TEST_PROMPT.rstrip()
+
+        def ready():
+            term.wait_for(lambda: term.screen().rstrip().endswith(prompt), "the prompt", 30)
+
+        for _ in range(runs):
+            times.append(timed_cat(term, ready))
+    finally:
+        term.stop()
+    return times
+
+
+def ssh2(runs):
+    for cipher in SSH2_CIPHERS:
+        print(cipher)
+        ours = report_throughput("quenlor in tmux", quenlor_ssh2_throughput(cipher, runs))
+        theirs = report_throughput("ssh -tt in tmux", ssh_client_throughput(cipher, runs))
+        print("ratio quenlor / ssh -tt: %.2f" % (ours / theirs))
 
 
 def report_throughput(name, results):
@@ -123,6 +199,8 @@ def main():
         print("ratio quenlor / telnet client: %.2f" % (ours / theirs))
     if what in ("memory", "all"):
         memory()
+    if what in ("ssh2", "all"):
+        ssh2(runs)
 
 
 if __name__ == "__main__":

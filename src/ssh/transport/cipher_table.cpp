@@ -75,6 +75,12 @@ struct CipherState {
     EVP_CIPHER_CTX* header;  // ChachaPoly: the length key (K_1)
     EVP_MAC_CTX* poly;       // ChachaPoly
     unsigned char gcm_iv[kGcmIv];
+    // ChachaPoly receive side: the length last decrypted, so that opening the
+    // same packet does not run the length key again.
+    bool length_known;
+    uint32_t length_seqnr;
+    unsigned char length_wire[4];
+    unsigned char length_clear[4];
 };
 
 const CipherRow* cipher_rows(size_t* count) {
@@ -215,9 +221,11 @@ void gcm_next(CipherState* state) {
 
 uint32_t cipher_state_aead_length(CipherState* state, uint32_t seqnr, const unsigned char wire[4]) {
     if (state->row->engine == CipherEngine::Gcm) return get_u32(wire);
-    unsigned char clear[4];
-    chacha_run(state->header, 0, seqnr, clear, wire, 4);
-    return get_u32(clear);
+    chacha_run(state->header, 0, seqnr, state->length_clear, wire, 4);
+    std::memcpy(state->length_wire, wire, 4);
+    state->length_seqnr = seqnr;
+    state->length_known = true;
+    return get_u32(state->length_clear);
 }
 
 void cipher_state_aead_seal(CipherState* state, uint32_t seqnr, unsigned char* destination,
@@ -267,7 +275,13 @@ bool cipher_state_aead_open(CipherState* state, uint32_t seqnr, unsigned char* d
     unsigned char tag[16];
     chacha_tag(state, seqnr, source, length, tag);
     if (CRYPTO_memcmp(tag, source + length, 16) != 0) return false;
-    chacha_run(state->header, 0, seqnr, destination, source, 4);
+    if (state->length_known && state->length_seqnr == seqnr &&
+        std::memcmp(state->length_wire, source, 4) == 0) {
+        std::memcpy(destination, state->length_clear, 4);
+    } else {
+        chacha_run(state->header, 0, seqnr, destination, source, 4);
+    }
+    state->length_known = false;
     chacha_run(state->main, 1, seqnr, destination + 4, source + 4, body);
     return true;
 }

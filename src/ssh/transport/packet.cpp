@@ -599,13 +599,16 @@ int packet_read(PacketContext* context, int* payload_length) {
         if (type != 0) return type;
 
         if (context->read_hook == nullptr) fatal("packet_read: no read hook installed");
-        unsigned char chunk[kPacketReadChunk];
-        int got = context->read_hook(context, chunk, sizeof chunk);
+        // The hook fills the input buffer in place: received bytes are
+        // copied once, by the socket, rather than through a chunk.
+        unsigned char* space = packet_input_reserve(context, kPacketReadChunk);
+        int got = context->read_hook(context, space, kPacketReadChunk);
+        const uint32_t used = got > 0 ? std::min(static_cast<uint32_t>(got), kPacketReadChunk) : 0;
+        packet_input_commit(context, kPacketReadChunk, used);
         if (got == 0) fatal("Connection closed by XXX");
         if (got < 0) fatal("Read from socket failed: %.100s", std::strerror(errno));
-        if (static_cast<uint32_t>(got) > sizeof chunk)
+        if (static_cast<uint32_t>(got) > kPacketReadChunk)
             fatal("packet_read: read hook returned %d bytes for %u", got, kPacketReadChunk);
-        packet_process_incoming(context, chunk, static_cast<uint32_t>(got));
     }
 }
 
@@ -617,6 +620,15 @@ void packet_read_expect(PacketContext* context, int* payload_length, int expecte
 
 void packet_process_incoming(PacketContext* context, const void* bytes, uint32_t n) {
     buffer_append(&context->input, bytes, n);
+}
+
+unsigned char* packet_input_reserve(PacketContext* context, uint32_t n) {
+    return buffer_append_space(&context->input, n);
+}
+
+void packet_input_commit(PacketContext* context, uint32_t reserved, uint32_t used) {
+    if (used > reserved) fatal("packet_input_commit: %u bytes used of %u", used, reserved);
+    buffer_consume_end(&context->input, reserved - used);
 }
 
 int packet_get_char(PacketContext* context) {

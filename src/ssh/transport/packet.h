@@ -182,6 +182,12 @@ void packet_read_expect(PacketContext* context, int* payload_length, int expecte
 // Returns 0 while no whole packet is buffered; never reads from the socket.
 int packet_read_poll(PacketContext* context, int* payload_length);
 void packet_process_incoming(PacketContext* context, const void* bytes, uint32_t n);
+// Received bytes written in place: packet_input_reserve returns room for n
+// bytes at the end of the input, packet_input_commit keeps the first `used`
+// of the `reserved` bytes and drops the rest. Nothing else may touch the
+// context in between.
+unsigned char* packet_input_reserve(PacketContext* context, uint32_t n);
+void packet_input_commit(PacketContext* context, uint32_t reserved, uint32_t used);
 int packet_get_char(PacketContext* context);
 uint32_t packet_get_int(PacketContext* context);
 void* packet_get_string(PacketContext* context, uint32_t* length);

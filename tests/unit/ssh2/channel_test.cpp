@@ -53,12 +53,13 @@ TEST_F(ChannelTest, LoginSequenceSurvivesWhatOpensshSendsFirst) {
     ssh2_channel_request_pty(Client(), &channel, &lock_, "cons25r", 80, 25);
     ssh2_channel_request_shell(Client(), &channel, &lock_);
     // Only the request that wanted an answer is refused.
-    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_OPEN, Str("session") + U32(0) + U32(16384) + U32(16384)},
-                     {SSH2_MSG_REQUEST_FAILURE, ""},
-                     {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("pty-req") + "\x01" + Str("cons25r") +
-                                                    U32(80) + U32(25) + U32(0) + U32(0) + Str("")},
-                     {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("shell") + Bytes(1, '\0')}}),
-              Sent());
+    EXPECT_EQ(
+        (Reply{{SSH2_MSG_CHANNEL_OPEN, Str("session") + U32(0) + U32(1024 * 1024) + U32(16384)},
+               {SSH2_MSG_REQUEST_FAILURE, ""},
+               {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("pty-req") + "\x01" + Str("cons25r") +
+                                              U32(80) + U32(25) + U32(0) + U32(0) + Str("")},
+               {SSH2_MSG_CHANNEL_REQUEST, U32(42) + Str("shell") + Bytes(1, '\0')}}),
+        Sent());
 }
 
 TEST_F(ChannelTest, LoginRefusals) {
@@ -73,15 +74,19 @@ TEST_F(ChannelTest, LoginRefusals) {
 }
 
 TEST_F(ChannelTest, WindowIsReopenedAfterMoreThanHalfIsConsumed) {
-    ServerSends(SSH2_MSG_CHANNEL_DATA, Data(Bytes(8192, 'a')));
+    constexpr uint32_t kHalf = kChannelWindowSize / 2;
+    constexpr uint32_t kPacket = 16384;
+    static_assert(kHalf % kPacket == 0);
+    for (uint32_t sent = 0; sent < kHalf; sent += kPacket)
+        ServerSends(SSH2_MSG_CHANNEL_DATA, Data(Bytes(kPacket, 'a')));
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("b"));
     ServerSends(SSH2_MSG_CHANNEL_DATA, Data("c"));
-    EXPECT_EQ(8192u, Read().size());
-    EXPECT_EQ("b", Read());  // exactly 8192 consumed: no adjustment yet
+    for (uint32_t read = 0; read < kHalf; read += kPacket) ASSERT_EQ(kPacket, Read().size());
+    EXPECT_EQ("b", Read());  // exactly half consumed: no adjustment yet
     EXPECT_TRUE(Sent().empty());
-    EXPECT_EQ("c", Read());  // 8193 consumed before this read
+    EXPECT_EQ("c", Read());  // half + 1 consumed before this read
     // Exactly what was consumed, not a fixed step.
-    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(7) + U32(8193)}}), Sent());
+    EXPECT_EQ((Reply{{SSH2_MSG_CHANNEL_WINDOW_ADJUST, U32(7) + U32(kHalf + 1)}}), Sent());
     EXPECT_EQ(1u, channel_.consumed);
 }
 

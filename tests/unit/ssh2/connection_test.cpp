@@ -96,10 +96,11 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
 
     constexpr int kServerMessages = 200;
     constexpr int kClientMessages = 300;
+    constexpr uint32_t kMessageBytes = 16000;
     for (int i = 0; i < kServerMessages; i++) {
         packet_start(&server.context, SSH2_MSG_CHANNEL_DATA);
         packet_put_int(&server.context, 0);
-        packet_put_string(&server.context, std::string(1000, 'd').data(), 1000);
+        packet_put_string(&server.context, std::string(kMessageBytes, 'd').data(), kMessageBytes);
         packet_send(&server.context);
     }
     // No login here: the server's window is simply wide open.
@@ -130,19 +131,22 @@ TEST_F(ConnectionTest, InputAndSessionThreadSendsNeverInterleave) {
     packet_write_wait(&server.context);
     session.join();
     EXPECT_EQ("", session_error);
-    EXPECT_EQ(kServerMessages * 1000L, received);
+    EXPECT_EQ(kServerMessages * static_cast<long>(kMessageBytes), received);
 
     int data = 0;
     int adjustments = 0;
-    // An adjustment goes out once more than 8192 bytes were delivered, so
-    // after every ninth message of 1000 bytes, wherever it falls among the
+    // An adjustment goes out once more than half the window was delivered,
+    // so after every kPerAdjustment-th message, wherever it falls among the
     // input thread's data.
-    constexpr int kAdjustments = kServerMessages / 9;
+    constexpr uint32_t kPerAdjustment = kChannelWindowSize / 2 / kMessageBytes + 1;
+    constexpr int kAdjustments = kServerMessages / kPerAdjustment;
+    static_assert(kAdjustments >= 5);
     while (data < kClientMessages || adjustments < kAdjustments) {
         const int type = packet_read(&server.context, nullptr);
         ASSERT_EQ(0u, packet_get_int(&server.context));
         if (type == SSH2_MSG_CHANNEL_WINDOW_ADJUST) {
-            EXPECT_EQ(9000u, packet_get_int(&server.context));  // exactly what was taken
+            // exactly what was taken
+            EXPECT_EQ(kPerAdjustment * kMessageBytes, packet_get_int(&server.context));
             adjustments++;
             continue;
         }
