@@ -92,11 +92,20 @@ def measure(term, count):
     """Latencies in milliseconds of `count` keys typed into the pane."""
     control = Control(term)
     try:
-        # Not timed: the first key after attaching the control client may
-        # wait for the attach to settle.
-        control.drain()
-        control.command("send-keys -t main -l z")
-        control.wait_output("z", 30)
+        # Not timed: the first keys after attaching the control client may
+        # be drawn (the pane shows them) before tmux reports the pane's output
+        # to the new client; a few are tried until one is reported.
+        for attempt in range(5):
+            control.drain()
+            control.command("send-keys -t main -l z")
+            try:
+                control.wait_output("z", 10)
+                break
+            except AssertionError:
+                if attempt == 4:
+                    print("no report of the first keys; the pane:\n" + term.screen(),
+                          file=sys.stderr)
+                    raise
         times = []
         for i in range(count):
             if i % 60 == 59:
@@ -126,10 +135,15 @@ def quenlor(count, flood):
     with PeerSession(ssh_config(), *(["flood", "peer"] if flood else ["peer"])) as s:
         t = s.term
         if flood:
+            # Keys sent before the program has taken the terminal are lost:
+            # the second session's title says it is up.
+            t.wait_for(lambda: "(2)" in t.title(), "both sessions", 30)
             t.send_keys("M-F1")
+            t.wait_for(lambda: "(1)" in t.title(), "the flooding session shown", 30)
             s.wait_prompt(30)
             s.command(FLOOD)
             t.send_keys("M-F2")
+            t.wait_for(lambda: "(2)" in t.title(), "the measured session shown", 30)
         s.wait_prompt(30)
         wait_cat(t)
         return measure(t, count)
