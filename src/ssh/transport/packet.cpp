@@ -602,7 +602,15 @@ int packet_read(PacketContext* context, int* payload_length) {
         // The hook fills the input buffer in place: received bytes are
         // copied once, by the socket, rather than through a chunk.
         unsigned char* space = packet_input_reserve(context, kPacketReadChunk);
-        int got = context->read_hook(context, space, kPacketReadChunk);
+        int got = 0;
+        try {
+            got = context->read_hook(context, space, kPacketReadChunk);
+        } catch (...) {
+            // A cancelled or failed read leaves no reserved bytes behind to
+            // be taken for received ones.
+            packet_input_commit(context, kPacketReadChunk, 0);
+            throw;
+        }
         const uint32_t used = got > 0 ? std::min(static_cast<uint32_t>(got), kPacketReadChunk) : 0;
         packet_input_commit(context, kPacketReadChunk, used);
         if (got == 0) fatal("Connection closed by XXX");
