@@ -13,7 +13,8 @@ enough to be seen. The bench visits the sessions one after another
 takes is reported too. An answer not seen on the screen within 30 s counts
 as missed; every received byte also goes to a raw log (LOG_FILE), which then
 tells whether the answer had arrived (drawn too late to be seen, as happens
-when the machine is loaded) or not at all. A
+when the machine is loaded) or not at all, and then whether the host had
+echoed the typed line (it reached the host, whose loop missed it). A
 loop ends by itself once its terminal is gone, so an aborted run leaves no
 shell printing.
 
@@ -64,13 +65,14 @@ def main():
         n = 0
         missed = 0
         lost = 0  # answers that never arrived
+        echoed = 0  # ... of which the host echoed the typed line
         while time.monotonic() - start < minutes * 60:
             round_start = time.monotonic()
             for i in range(1, SESSIONS + 1):
                 t.send_keys("M-F%d" % i)
                 t.wait_for(lambda: t.title() == "Quenlor - (%d): peer" % i, "session %d" % i)
                 n += 1
-                token = "q%d" % n
+                token = "q%dx" % n  # no token is the start of another
                 t.send_text(token)
                 sent = time.monotonic()
                 t.send_keys("Enter")
@@ -79,8 +81,12 @@ def main():
                 except AssertionError:
                     missed += 1
                     with open(s.path("soak.log"), "rb") as log:
-                        if ("ANS-" + token).encode() not in log.read():
-                            lost += 1
+                        raw = log.read()
+                    if ("ANS-" + token).encode() not in raw:
+                        lost += 1
+                        # The terminal's echo shows whether the line reached the host.
+                        if token.encode() in raw:
+                            echoed += 1
                     continue
                 delay = time.monotonic() - sent
                 delays.append(delay)
@@ -96,8 +102,8 @@ def main():
         print("commands %d in %d rounds; answer delay median %.2f s, p99 %.2f s, worst %.2f s" %
               (len(delays), rounds, delays[len(delays) // 2],
                delays[min(len(delays) - 1, int(len(delays) * 0.99))], worst))
-        print("final VmRSS %d KB; answers missed: %d, of which never received: %d" %
-              (rss_kb(pid), missed, lost))
+        print("final VmRSS %d KB; answers missed: %d, of which never received: %d "
+              "(the typed line echoed by the host for %d of those)" % (rss_kb(pid), missed, lost, echoed))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 // The terminal back end on a pseudo-terminal: what it sends on start and
 // exit, how it draws, and how it reads keys.
 #include "console/text_console.h"
+#include "platform/terminal_output.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -185,9 +186,14 @@ TEST(TextConsole, DrawingFromSeveralThreads) {
         console.SetActiveScreen(shown);
         std::thread session([&] {
             for (int i = 0; i < 200; ++i) {
-                console.BeginUpdate(hidden);
-                console.WriteText(hidden, "session output ");
-                console.EndUpdate(hidden);
+                {
+                    // As sessions do: a screen changes under the output lock,
+                    // which a resize takes too.
+                    std::lock_guard guard(OutputLock());
+                    console.BeginUpdate(hidden);
+                    console.WriteText(hidden, "session output ");
+                    console.EndUpdate(hidden);
+                }
                 MessageBeep(0);
             }
         });
