@@ -100,9 +100,10 @@ struct Stream {
     std::vector<std::string> packets;
 };
 
-Stream MakeStream(const CipherInfo& cipher) {
+// `kex`: the keys of one direction, as both sides take them.
+Stream MakeStream(KexResult* kex) {
     Side sender;
-    packet_set_kex(&sender.context, MakeKex(cipher));
+    packet_set_kex(&sender.context, kex);
     Stream stream;
     stream.newkeys = sender.Send(SSH2_MSG_NEWKEYS, "");
     std::string payload(kPayload, 'd');
@@ -113,11 +114,11 @@ Stream MakeStream(const CipherInfo& cipher) {
     return stream;
 }
 
-void StartReceiver(Side& receiver, const CipherInfo& cipher, const Stream& stream) {
+void StartReceiver(Side& receiver, KexResult* kex, const Stream& stream) {
     packet_free(&receiver.context);
     packet_set_ssh2_format(&receiver.context);
     receiver.context.compat20 = 1;
-    packet_set_kex(&receiver.context, MakeKex(cipher));
+    packet_set_kex(&receiver.context, kex);
     packet_process_incoming(&receiver.context, stream.newkeys.data(),
                             static_cast<uint32_t>(stream.newkeys.size()));
     if (packet_read_poll(&receiver.context, nullptr) != SSH2_MSG_NEWKEYS)
@@ -127,14 +128,14 @@ void StartReceiver(Side& receiver, const CipherInfo& cipher, const Stream& strea
 void BM_PacketReceive(benchmark::State& state) {
     const CipherInfo& cipher = kCiphers[state.range(0)];
     state.SetLabel(cipher_name(cipher.number));
-    Stream stream = MakeStream(cipher);
+    Stream stream = MakeStream(MakeKex(cipher));
     Side receiver;
-    StartReceiver(receiver, cipher, stream);
+    StartReceiver(receiver, MakeKex(cipher), stream);
     size_t next = 0;
     for (auto _ : state) {
         if (next == stream.packets.size()) {
             state.PauseTiming();
-            StartReceiver(receiver, cipher, stream);
+            StartReceiver(receiver, MakeKex(cipher), stream);
             next = 0;
             state.ResumeTiming();
         }
@@ -156,7 +157,7 @@ void BM_PacketReceive(benchmark::State& state) {
 void BM_RawCipherAndMac(benchmark::State& state) {
     const CipherInfo& cipher = kCiphers[state.range(0)];
     state.SetLabel(cipher_name(cipher.number));
-    Stream stream = MakeStream(cipher);
+    Stream stream = MakeStream(MakeKex(cipher));
     const std::string& wire = stream.packets[0];
     const size_t encrypted = wire.size() - 20;
 
@@ -248,41 +249,17 @@ KexResult* MakeModernKex(const ModernInfo& info) {
     return kex;
 }
 
-Stream MakeModernStream(const ModernInfo& info) {
-    Side sender;
-    packet_set_kex(&sender.context, MakeModernKex(info));
-    Stream stream;
-    stream.newkeys = sender.Send(SSH2_MSG_NEWKEYS, "");
-    std::string payload(kPayload, 'd');
-    for (int i = 0; i < kStreamPackets; i++) {
-        payload[i % kPayload] = static_cast<char>(i);
-        stream.packets.push_back(sender.Send(SSH2_MSG_CHANNEL_DATA, payload));
-    }
-    return stream;
-}
-
-void StartModernReceiver(Side& receiver, const ModernInfo& info, const Stream& stream) {
-    packet_free(&receiver.context);
-    packet_set_ssh2_format(&receiver.context);
-    receiver.context.compat20 = 1;
-    packet_set_kex(&receiver.context, MakeModernKex(info));
-    packet_process_incoming(&receiver.context, stream.newkeys.data(),
-                            static_cast<uint32_t>(stream.newkeys.size()));
-    if (packet_read_poll(&receiver.context, nullptr) != SSH2_MSG_NEWKEYS)
-        throw TException("no NEWKEYS");
-}
-
 void BM_ModernPacketReceive(benchmark::State& state) {
     const ModernInfo& info = kModern[state.range(0)];
     state.SetLabel(info.mac != nullptr ? std::string(info.cipher) + "+" + info.mac : info.cipher);
-    Stream stream = MakeModernStream(info);
+    Stream stream = MakeStream(MakeModernKex(info));
     Side receiver;
-    StartModernReceiver(receiver, info, stream);
+    StartReceiver(receiver, MakeModernKex(info), stream);
     size_t next = 0;
     for (auto _ : state) {
         if (next == stream.packets.size()) {
             state.PauseTiming();
-            StartModernReceiver(receiver, info, stream);
+            StartReceiver(receiver, MakeModernKex(info), stream);
             next = 0;
             state.ResumeTiming();
         }
@@ -305,7 +282,7 @@ void BM_ModernPacketReceive(benchmark::State& state) {
 void BM_ModernRaw(benchmark::State& state) {
     const ModernInfo& info = kModern[state.range(0)];
     state.SetLabel(info.mac != nullptr ? std::string(info.cipher) + "+" + info.mac : info.cipher);
-    Stream stream = MakeModernStream(info);
+    Stream stream = MakeStream(MakeModernKex(info));
     const std::string& text = stream.packets[0];
     std::vector<unsigned char> received(text.size());
     const unsigned char* wire = received.data();
