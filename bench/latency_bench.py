@@ -12,7 +12,7 @@ line short.
 
 Two loads: idle, and while another session prints continuously (for
 Quenlor a second session in the same program, not shown; for ssh a second
-`ssh` process printing into /dev/null).
+`ssh -tt` process printing into /dev/null).
 
 Start the peers first (bash tests/peers/start-all.sh).
 Usage: latency_bench.py QUENLOR_BINARY [keys]
@@ -156,8 +156,12 @@ def ssh_command():
 def openssh(count, flood):
     flooder = None
     if flood:
-        flooder = subprocess.Popen(ssh_command() + ["%s@127.0.0.1" % PEERS.TEST_USER, FLOOD],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # With a terminal on the server, as Quenlor's flooding session has:
+        # sshd then reads the flood from a pty, a few KB at a time, for both.
+        flooder = subprocess.Popen(ssh_command() + ["-tt", "%s@127.0.0.1" % PEERS.TEST_USER,
+                                                    FLOOD],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
     term = harness.Terminal()
     term.start()
     try:
