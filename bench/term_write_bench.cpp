@@ -1,6 +1,7 @@
 // Host output throughput of the terminal emulator, next to libvterm on the
 // same bytes: (a) plain text lines, (b) what vim sent while paging through a
-// syntax-highlighted C header (about one control sequence per ten bytes).
+// syntax-highlighted C header (about one control sequence per ten bytes),
+// (c) the short lines of `seq`, where every few bytes scroll the screen.
 //
 // Both sides keep a full 80x25 cell grid. Quenlor's screen is not the shown
 // one in the main figures, so nothing is composed for drawing (libvterm has no
@@ -54,6 +55,16 @@ const std::string& EscapeHeavy() {
     return text;
 }
 
+// About 1 MB of `seq 1 N` through a terminal: numbers ending in CR LF.
+const std::string& ShortLines() {
+    static const std::string text = [] {
+        std::string out;
+        for (int i = 1; out.size() < (1u << 20); ++i) out += std::to_string(i) + "\r\n";
+        return out;
+    }();
+    return text;
+}
+
 void RunQuenlor(benchmark::State& state, const std::string& bytes, bool shown) {
     THeadlessConsole console(80, 25);
     THostConfig host;
@@ -85,7 +96,11 @@ void BM_QuenlorPlainShown(benchmark::State& state) {
 void BM_QuenlorEscapesShown(benchmark::State& state) {
     RunQuenlor(state, EscapeHeavy(), true);
 }
+void BM_QuenlorShortLines(benchmark::State& state) {
+    RunQuenlor(state, ShortLines(), false);
+}
 BENCHMARK(BM_QuenlorPlain);
+BENCHMARK(BM_QuenlorShortLines);
 BENCHMARK(BM_QuenlorEscapes);
 BENCHMARK(BM_QuenlorPlainShown);
 BENCHMARK(BM_QuenlorEscapesShown);
@@ -115,7 +130,11 @@ void BM_LibvtermPlain(benchmark::State& state) {
 void BM_LibvtermEscapes(benchmark::State& state) {
     RunLibvterm(state, EscapeHeavy());
 }
+void BM_LibvtermShortLines(benchmark::State& state) {
+    RunLibvterm(state, ShortLines());
+}
 BENCHMARK(BM_LibvtermPlain);
+BENCHMARK(BM_LibvtermShortLines);
 BENCHMARK(BM_LibvtermEscapes);
 #endif
 

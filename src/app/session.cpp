@@ -1,5 +1,6 @@
 #include "app/session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -216,12 +217,23 @@ void TSession::Pump() {
         if (count <= 0) continue;  // telnet commands only
         if (Host.GetLogMode() == kLogFull) AppendToLog(block.data(), count);
         OutputEnabled.Wait();
-        {
-            TLockGuard session(SessionLock);
-            TScreenGuard guard;
-            Emulator->Write(block.data(), count);
-        }
+        Draw(block.data(), count);
         OutputEnabled.Set();
+    }
+}
+
+void TSession::Draw(const char* data, int count) {
+    // A screen that is not shown costs no terminal output, only time under
+    // the output lock, and a flood of short lines scrolls the whole screen
+    // once per line: a block can hold the lock for milliseconds. Drawn in
+    // slices, a key typed into the shown session, or a switch to another
+    // screen, waits for one slice at most. The shown screen is drawn whole,
+    // so that the terminal is painted once per block.
+    const int slice = Console->GetActiveScreen() == ScreenIndex ? count : kHiddenDrawSlice;
+    for (int done = 0; done < count; done += slice) {
+        TLockGuard session(SessionLock);
+        TScreenGuard guard;
+        Emulator->Write(data + done, std::min(slice, count - done));
     }
 }
 

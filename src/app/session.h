@@ -45,6 +45,8 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     static constexpr std::size_t kMaxPendingKeys = 1024;
     // Bytes asked of the connection per read.
     static constexpr unsigned kReadBlock = 32768;
+    // Bytes drawn per hold of the output lock into a screen that is not shown.
+    static constexpr int kHiddenDrawSlice = 2048;
     // The status text of refused input.
     static constexpr const char* kQueueFullText = "Send queue full: input refused";
 
@@ -92,6 +94,7 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     bool AskHostKey(const std::string& name, const HostKey& key, const std::string& fingerprint,
                     const std::string& file);
     void Pump();
+    void Draw(const char* data, int count);
     void AppendToLog(const char* data, int count);
     // Translates a key and queues it. Main thread, or Run for the keys typed
     // during start-up.
