@@ -28,7 +28,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness  # noqa: E402
-from telnet_support import PEERS, PeerSession  # noqa: E402
+from harness import PEERS, PeerSession  # noqa: E402
 
 KEYS = "abcdefghijklmnopqrstuvwxyz"
 FLOOD = "while :; do seq 1 100000 || exit; done"

@@ -25,7 +25,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness  # noqa: E402
-from telnet_support import PEERS, PeerSession, config  # noqa: E402
+from harness import PEERS, PeerSession, config  # noqa: E402
 
 FILE_BYTES = 20000000
 TIMEOUT = 600

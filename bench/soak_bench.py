@@ -28,7 +28,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from telnet_support import PeerSession, config  # noqa: E402
+from harness import PeerSession, config  # noqa: E402
 
 SESSIONS = 12
 LOOP = ("while :; do seq 1 5 || exit; if read -t 0.05 l; then echo ANS-$l; sleep 2; fi; done")

@@ -1,7 +1,7 @@
 """Modern hosts end to end: UTF-8 text both ways on the telnet peer, the
-terminal's size reaching telnet, SSH-2 and SSH-1 hosts when the tmux window
-changes, the status line with the cipher, and the mouse wheel opening the
-scroll-back. Several checks share one tmux start."""
+terminal's size reaching telnet and SSH-2 hosts when the tmux window
+changes (SSH-1 in test_ssh1.py), the status line with the cipher, and the
+mouse wheel opening the scroll-back. Several checks share one tmux start."""
 
 import re
 import unittest
@@ -117,21 +117,6 @@ class ModernHostsTest(unittest.TestCase):
             t.send_keys("Enter")
             wait_prompt(s, True)
             self.stty(s, "31 100", True)
-
-    def test_ssh1_resize(self):
-        cfg = host_config("ssh:127.0.0.1:%d" % PEERS.SSH1_PORT,
-                          "    USER=%s\n    SSH_AUTH=pwd:%s\n" % (PEERS.TEST_USER,
-                                                               PEERS.TEST_PASSWORD))
-        with PeerSession(cfg, "peer") as s:
-            t = s.term
-            s.wait_prompt(LOGIN_TIMEOUT)
-            self.stty(s, "25 80")
-            resize(t, 96, 27)
-            self.stty(s, "27 96")
-            t.send_keys("M-t")
-            t.wait_for(lambda: "(1) peer  ssh  3des  connected" in status_row(t),
-                       "the status line")
-            self.stty(s, "26 96", True)
 
 
 if __name__ == "__main__":

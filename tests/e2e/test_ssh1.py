@@ -35,6 +35,16 @@ class Ssh1SessionTest(unittest.TestCase):
             t.send_keys("M-q")
             t.wait_for(lambda: record()[-1:] == ["window 10 80"], "the window record")
             s.command("stty size", "10 80")
+            # A new terminal size reaches the server, and so does the row the
+            # status line takes from the screen (it names the cipher).
+            t.tmux("resize-window", "-t", "main", "-x", "96", "-y", "27")
+            t.width, t.height = 96, 27
+            t.wait_for(lambda: record()[-1:] == ["window 27 96"], "the resize record")
+            t.send_keys("M-t")
+            t.wait_for(lambda: "(1) peer  ssh  3des  connected" in t.lines()[-1], "the status")
+            t.wait_for(lambda: record()[-1:] == ["window 26 96"], "the status line's row")
+            t.send_keys("M-t")
+            t.wait_for(lambda: record()[-1:] == ["window 27 96"], "the row given back")
             # `exit` ends the shell; its exit status ends the session.
             s.shell_and_exit("hello")
 

@@ -18,7 +18,7 @@ import os
 import time
 import unittest
 
-from telnet_support import BANNER_END, PEERS, PROMPT, PeerSession
+from harness import BANNER_END, PEERS, PROMPT, PeerSession
 
 # From the program's start until every session of one batch shows its shell.
 LOGIN_TIMEOUT = 60
