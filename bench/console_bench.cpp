@@ -84,7 +84,7 @@ void BM_OneLineScroll(benchmark::State& state) {
     for (int y = 0; y < H; ++y) console.WriteText(screen, (LineText(y, distinct) + "\r\n").c_str());
     ScreenRecord record;
     console.SaveScreen(screen, record);
-    std::vector<TCell> shown = record.Cells;
+    std::vector<TCell> shown(record.Cells.begin(), record.Cells.end());
     TScreenPainter painter;
     std::string out;
     std::size_t bytes = 0;

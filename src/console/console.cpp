@@ -100,9 +100,9 @@ void TConsole::ResizeScreens() {
             s.ScrollBack = std::move(lines);
             s.ScrollLines = held;
         }
-        s.Cells = std::move(cells);
-        s.Display = s.Cells;
-        s.Previous = s.Cells;
+        s.Cells.Adopt(std::move(cells));
+        s.Cells.CopyTo(s.Display);
+        s.Cells.CopyTo(s.Previous);
         TakeGeometry(s, width, height);
         s.SelX1 = s.SelY1 = s.SelX2 = s.SelY2 = -1;
     }
@@ -122,8 +122,8 @@ int TConsole::AddScreen() {
     s.InUse = true;
     SetSize(slot, ConsoleWidth, ConsoleHeight);
     std::fill(s.Cells.begin(), s.Cells.end(), TCell{' ', 0, kDefaultAttribute});
-    s.Display = s.Cells;
-    s.Previous = s.Cells;
+    s.Cells.CopyTo(s.Display);
+    s.Cells.CopyTo(s.Previous);
     return slot;
 }
 
@@ -212,7 +212,7 @@ void TConsole::SetStatusText(const std::string& text) {
 
 void TConsole::ComposeScreen(ScreenRecord& s) {
     if (!s.InUse || s.Width <= 0 || s.Height <= 0) return;
-    s.Display = s.Cells;
+    s.Cells.CopyTo(s.Display);
     if (StatusLine && s.Height < TerminalHeight) {
         // A row of its own below the screen, the full width in the status
         // colours.
@@ -569,6 +569,10 @@ void TConsole::ScrollUp(int screen) {
         }
         std::memcpy(s.ScrollBack.Line(s.ScrollLines), s.Cells.data(), sizeof(TCell) * w);
         ++s.ScrollLines;
+    }
+    if (s.RegionTop == 0 && s.RegionBottom == s.Height - 1) {
+        s.Cells.ScrollUp(w, Blank(s));
+        return;
     }
     TCell* top = s.Cells.data() + static_cast<std::size_t>(s.RegionTop) * w;
     const std::size_t rows = static_cast<std::size_t>(s.RegionBottom - s.RegionTop);

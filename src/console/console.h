@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "console/cell.h"
+#include "console/cell_grid.h"
 #include "console/scroll_back.h"
 #include "platform/input_record.h"
 
@@ -46,7 +47,7 @@ struct ScreenRecord {
     std::uint16_t Attribute = kDefaultAttribute;
     bool Bold = false;            // foreground intensity was set by SetBold
     bool Reverse = false;         // colours are swapped by SetReverse
-    std::vector<TCell> Cells;     // content
+    TCellGrid Cells;              // content
     std::vector<TCell> Display;   // cells plus status line and selection marks
     std::vector<TCell> Previous;  // Display as it was at BeginUpdate
     bool WrappedPastBottom = false;
