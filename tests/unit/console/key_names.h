@@ -15,14 +15,14 @@ inline std::uint16_t KeyCode(std::string name) {
     if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
         return static_cast<std::uint16_t>(std::toupper(static_cast<unsigned char>(name[0])));
     static const std::pair<const char*, std::uint16_t> kNames[] = {
-        {"BACK", VK_BACK},     {"TAB", VK_TAB},         {"RETURN", VK_RETURN},
-        {"SHIFT", VK_SHIFT},   {"ESCAPE", VK_ESCAPE},   {"SPACE", VK_SPACE},
-        {"PRIOR", VK_PRIOR},   {"NEXT", VK_NEXT},       {"END", VK_END},
-        {"HOME", VK_HOME},     {"LEFT", VK_LEFT},       {"UP", VK_UP},
-        {"RIGHT", VK_RIGHT},   {"DOWN", VK_DOWN},       {"INSERT", VK_INSERT},
-        {"DELETE", VK_DELETE}, {"DECIMAL", VK_DECIMAL}, {"SCROLL", VK_SCROLL},
-        {"OEM_1", VK_OEM_1},   {"OEM_2", VK_OEM_2},     {"OEM_4", VK_OEM_4},
-        {"OEM_6", VK_OEM_6},   {"PACKET", VK_PACKET},   {"MULTIPLY", VK_MULTIPLY},
+        {"BACK", VK_BACK},     {"TAB", VK_TAB},           {"RETURN", VK_RETURN},
+        {"SHIFT", VK_SHIFT},   {"ESCAPE", VK_ESCAPE},     {"SPACE", VK_SPACE},
+        {"PRIOR", VK_PRIOR},   {"NEXT", VK_NEXT},         {"END", VK_END},
+        {"HOME", VK_HOME},     {"LEFT", VK_LEFT},         {"UP", VK_UP},
+        {"RIGHT", VK_RIGHT},   {"DOWN", VK_DOWN},         {"INSERT", VK_INSERT},
+        {"DELETE", VK_DELETE}, {"DECIMAL", VK_DECIMAL},   {"SCROLL", VK_SCROLL},
+        {"OEM_1", VK_OEM_1},   {"OEM_2", VK_OEM_2},       {"OEM_4", VK_OEM_4},
+        {"OEM_6", VK_OEM_6},   {"PACKET", VK_PACKET},     {"MULTIPLY", VK_MULTIPLY},
         {"ADD", VK_ADD},       {"SUBTRACT", VK_SUBTRACT},
     };
     for (const auto& [n, code] : kNames) {
