@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "../base/case_file.h"
 #include "ssh/wire/log.h"
 
 using testing::internal::CaptureStderr;
@@ -17,35 +18,15 @@ using testing::internal::GetCapturedStderr;
 // as a terminal control, and never longer than the limit; text that is
 // already safe passes unchanged.
 TEST(LogSanitize, EscapesControlsAndCutsAtTheLimit) {
-    struct Case {
-        const char* name;
-        std::string in;
-        std::size_t limit;
-        std::string out;
-    };
-    const std::vector<Case> cases = {
-        {"plain text unchanged", "ssh-dss key", 100, "ssh-dss key"},
-        {"escape sequence", "\x1b[2J\x1b]0;pwned\x07", 100, "\\x1b[2J\\x1b]0;pwned\\x07"},
-        {"line ends", "a\r\nb", 100, "a\\x0d\\x0ab"},
-        {"NUL does not end the text", std::string("a\0b", 3), 100, "a\\x00b"},
-        {"DEL and C1 CSI and high bytes", "\x7f\x9b\xff", 100, "\\x7f\\x9b\\xff"},
-        {"cut with a marker", std::string(20, 'x'), 10, "xxxxxxx..."},
-        {"exactly the limit is not cut", std::string(10, 'x'), 10, std::string(10, 'x')},
-        {"an escape is never cut in half", "abcdef\x1b", 9, "abcdef..."},
-        {"escape before the cut kept whole",
-         "ab\x1b"
-         "cdefgh",
-         10, "ab\\x1bc..."},
-        {"tiny limit", "abcdef", 2, ".."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string got = log_sanitize(c.in.data(), c.in.size(), c.limit);
-        EXPECT_EQ(got, c.out);
-        EXPECT_LE(got.size(), c.limit);
+    for (const TCase& c : ReadCases("bounded/log_sanitize.cases")) {
+        SCOPED_TRACE(c.where + ": " + c[0]);
+        const std::size_t limit = static_cast<std::size_t>(Num(c[2]));
+        const std::string got = log_sanitize(c[1].data(), c[1].size(), limit);
+        EXPECT_EQ(got, c[3]);
+        EXPECT_LE(got.size(), limit);
         for (char ch : got) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << static_cast<int>(ch);
         // Sanitising the result again changes nothing.
-        EXPECT_EQ(log_sanitize(got.data(), got.size(), c.limit), got);
+        EXPECT_EQ(log_sanitize(got.data(), got.size(), limit), got);
     }
     EXPECT_EQ(log_sanitize(nullptr), "");
     EXPECT_EQ(log_sanitize("\x1b"), "\\x1b");

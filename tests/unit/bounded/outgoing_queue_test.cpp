@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../base/case_file.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 
@@ -46,35 +47,19 @@ std::string Joined(const std::vector<std::string>& items) {
 // An append is taken whole or refused whole, against what is queued now;
 // taking makes room again.
 TEST(OutgoingQueue, AcceptsWholeOrNothing) {
-    struct Case {
-        const char* name;
-        std::size_t capacity;
-        std::vector<std::size_t> appends;
-        std::vector<bool> accepted;
-        std::size_t queued;
-    };
-    const std::vector<Case> cases = {
-        {"exact fill", 100, {60, 40}, {true, true}, 100},
-        {"one byte over is refused whole", 100, {60, 41}, {true, false}, 60},
-        {"a refusal leaves room for smaller", 100, {60, 41, 40}, {true, false, true}, 100},
-        {"larger than the capacity", 100, {101}, {false}, 0},
-        {"empty append on a full queue", 10, {10, 0}, {true, true}, 10},
-        {"default capacity holds 16 MB",
-         TOutgoingQueue::kDefaultCapacity,
-         {16u << 20, 1},
-         {true, false},
-         16u << 20},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TOutgoingQueue queue(c.capacity);
+    for (const TCase& c : ReadCases("bounded/outgoing_queue.cases")) {
+        SCOPED_TRACE(c.where + ": " + c[0]);
+        TOutgoingQueue queue(c[1] == "default" ? TOutgoingQueue::kDefaultCapacity
+                                               : static_cast<std::size_t>(Num(c[1])));
+        const std::vector<std::string> appends = Words(c[2]), accepted = Words(c[3]);
         std::string expected;
-        for (std::size_t i = 0; i < c.appends.size(); ++i) {
-            const std::string bytes(c.appends[i], static_cast<char>('a' + i));
-            EXPECT_EQ(queue.Append(bytes.data(), bytes.size()), c.accepted[i]) << "append " << i;
-            if (c.accepted[i]) expected += bytes;
+        for (std::size_t i = 0; i < appends.size(); ++i) {
+            const std::string bytes(static_cast<std::size_t>(Num(appends[i])),
+                                    static_cast<char>('a' + i));
+            EXPECT_EQ(queue.Append(bytes.data(), bytes.size()), accepted.at(i) == "1") << i;
+            if (accepted[i] == "1") expected += bytes;
         }
-        EXPECT_EQ(queue.Size(), c.queued);
+        EXPECT_EQ(queue.Size(), static_cast<std::size_t>(Num(c[4])));
         EXPECT_EQ(Joined(Drain(queue)), expected);
         EXPECT_EQ(queue.Size(), 0u);
     }

@@ -4,42 +4,22 @@
 
 #include <sstream>
 
+#include "../base/case_file.h"
 #include "base/exception.h"
 #include "config/telnet_config.h"
 
-TEST(MatchKey, SeparatorsAndCase) {
-    EXPECT_EQ(MatchKey("ADDRESS=host", "ADDRESS"), "host");
-    EXPECT_EQ(MatchKey("ADDRESS = host", "ADDRESS"), "host");
-    EXPECT_EQ(MatchKey("ADDRESS host", "ADDRESS"), "host");
-    EXPECT_EQ(MatchKey("address=host", "ADDRESS"), "host");
-    EXPECT_EQ(MatchKey("AdDrEsS\t=\t host", "ADDRESS"), "host");
-    // Whatever stands right after the key is skipped.
-    EXPECT_EQ(MatchKey("ADDRESSxhost", "ADDRESS"), "host");
-    EXPECT_EQ(MatchKey("ADDRESS:==  host", "ADDRESS"), "host");
-    // The value is not trimmed at its end.
-    EXPECT_EQ(MatchKey("USER=bob  ", "USER"), "bob  ");
-}
-
-TEST(MatchKey, NoMatchAndShortLines) {
-    EXPECT_FALSE(MatchKey("ADDRES", "ADDRESS"));
-    EXPECT_FALSE(MatchKey(" ADDRESS=x", "ADDRESS"));
-    EXPECT_FALSE(MatchKey("", "USER"));
-    // A line ending at the key, or at the skipped character, has no value
-    // rather than a value read past the line.
-    EXPECT_EQ(MatchKey("USER", "USER"), "");
-    EXPECT_EQ(MatchKey("USER=", "USER"), "");
-    EXPECT_EQ(MatchKey("USER = =", "USER"), "");
-}
-
-TEST(ParseCanonicalInt, AcceptsOnlyThePrintedForm) {
-    EXPECT_EQ(ParseCanonicalInt("100"), 100);
-    EXPECT_EQ(ParseCanonicalInt(" \t100 \t"), 100);
-    EXPECT_EQ(ParseCanonicalInt("-7"), -7);
-    EXPECT_EQ(ParseCanonicalInt("0"), 0);
-    EXPECT_EQ(ParseCanonicalInt("2147483647"), 2147483647);
-    for (const char* bad :
-         {"0100", "+5", "5a", "", "   ", "-0", "1 2", "2147483648", "99999999999", "0x10"}) {
-        EXPECT_FALSE(ParseCanonicalInt(bad)) << bad;
+// Every case of tests/data/config/text.cases (its head explains them).
+TEST(ConfigText, Cases) {
+    for (const TCase& c : ReadCases("config/text.cases")) {
+        SCOPED_TRACE(c.where);
+        const std::string& want = c[0] == "key" ? c[3] : c[2];
+        if (c[0] == "key") {
+            const auto value = MatchKey(c[1], c[2].c_str());
+            EXPECT_EQ(value.value_or("-"), want);
+        } else {
+            const auto value = ParseCanonicalInt(c[1]);
+            EXPECT_EQ(value ? std::to_string(*value) : "-", want);
+        }
     }
 }
 

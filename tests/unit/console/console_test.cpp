@@ -317,6 +317,12 @@ TEST_F(ConsoleTest, StatusLineAndDrawing) {
     EXPECT_EQ(console.ShownRow(24).substr(0, 7), "status ");
     EXPECT_EQ(console.ShownCell(0, 24).Attr, 0x70);
     EXPECT_EQ(console.ShownCell(79, 24).Attr, 0x70);
+    // A selection down to the bottom marks the screen's rows, never the status row.
+    console.SetSelection(screen, 0, 0, 500, 300);
+    console.Refresh();
+    EXPECT_EQ(console.ShownCell(0, 23).Attr, 0x87);
+    EXPECT_EQ(console.ShownCell(0, 24).Attr, 0x70);
+    console.SetSelection(screen, -1, -1, -1, -1);
     console.SetStatusLine(false);
     EXPECT_EQ(console.GetScreen(screen).Height, 25);
     EXPECT_EQ(console.ShownRow(24), std::string(80, ' '));

@@ -21,6 +21,11 @@ TEST(Cp866, EveryByteHasAGlyphThatMapsBack) {
     EXPECT_EQ(Cp866ToUnicode(0xE0), U'р');
     EXPECT_EQ(Cp866ToUnicode(0xC4), U'─');
     EXPECT_EQ(UnicodeToCp866(U'€'), -1);
+    // The cell of a character drawn by the host: printable ASCII, the space
+    // included, is its own; DEL has none.
+    EXPECT_EQ(Cp866GlyphCell(U' '), 0x20);
+    EXPECT_EQ(Cp866GlyphCell(U'~'), 0x7E);
+    EXPECT_EQ(Cp866GlyphCell(0x7F), -1);
 }
 
 TEST(Cp866, Utf8Conversions) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "../base/case_file.h"
 #include "config/host_config.h"
 #include "console/headless_console.h"
 #include "fake_peer.h"
@@ -72,37 +73,33 @@ class TelnetTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TelnetTest, AnswersOptionRequests) {
-    Connect();
-    struct Case {
-        std::string request, reply;
-    };
-    const Case cases[] = {
-        {B({255, 253, 24}), B({255, 251, 24})},  // DO TERMINAL-TYPE: WILL
-        {B({255, 253, 0}), B({255, 251, 0})},    // DO BINARY: WILL
-        {B({255, 253, 1}), B({255, 251, 1})},    // DO ECHO: WILL
-        {B({255, 253, 3}), B({255, 251, 3})},    // DO SGA: WILL
-        {B({255, 253, 5}), B({255, 252, 5})},    // DO anything else: WONT
-        {B({255, 253, 39}), B({255, 251, 39})},  // DO NEW-ENVIRON with a user: WILL
-        {B({255, 251, 1}), B({255, 253, 1})},    // WILL ECHO: DO
-        {B({255, 251, 3}), B({255, 253, 3})},    // WILL SGA: DO
-        {B({255, 251, 24}), B({255, 253, 24})},
-        {B({255, 251, 34}), B({255, 254, 34})},  // WILL LINEMODE: DONT
-        {B({255, 252, 3}), B({255, 254, 3})},    // WONT: DONT
-        {B({255, 254, 1}), B({255, 252, 1})},    // DONT: WONT
-    };
-    for (const Case& c : cases) ExpectAnswer(c.request, c.reply);
-    // Asked again, answered again: there is no option state.
-    ExpectAnswer(B({255, 253, 24}), B({255, 251, 24}));
-    // Commands without options (NOP, GA, AYT) go without a reply.
-    EXPECT_EQ(Exchange(B({'a', 255, 241, 'b', 255, 249, 'c', 255, 246})), "abc");
-    EXPECT_EQ(NoMoreReplies(), "");
+// Bytes as case files write them: hex pairs and "quoted" text.
+std::string Bytes(const std::string& field) {
+    std::string out;
+    for (const std::string& w : Words(field))
+        out += w[0] == '"' ? w.substr(1, w.size() - 2)
+                           : std::string(1, static_cast<char>(Num("0x" + w)));
+    return out;
 }
 
-TEST_F(TelnetTest, RefusesNewEnvironWithoutUserName) {
-    host_.SetUser("");
-    Connect();
-    ExpectAnswer(B({255, 253, 39}), B({255, 252, 39}));
+// Every exchange of tests/data/net/telnet.cases (its head explains them).
+TEST_F(TelnetTest, Cases) {
+    for (const TCase& c : ReadCases("net/telnet.cases")) {
+        SCOPED_TRACE(c.where);
+        if (c[0] == "connect") {
+            host_.SetUser(c.size() > 1 ? c[1] : "guest");
+            connection_.reset();
+            Connect();
+        } else if (c[0] == "send") {
+            EXPECT_EQ(Exchange(Bytes(c[1])), c.size() > 2 ? Bytes(c[2]) : "");
+            EXPECT_EQ(connection_->GetState(), kStateOpen);
+        } else if (c[0] == "reply") {
+            const std::string reply = Bytes(c[1]);
+            EXPECT_EQ(Reply(reply.size()), reply);
+        } else {
+            EXPECT_EQ(NoMoreReplies(), "");
+        }
+    }
 }
 
 TEST_F(TelnetTest, WindowSizeOnDoNawsIsSixteenBitsWithIacDoubled) {
@@ -120,24 +117,6 @@ TEST_F(TelnetTest, WindowSizeOnDoNawsIsSixteenBitsWithIacDoubled) {
     ExpectAnswer(B({255, 253, 31}), B({255, 251, 31, 255, 250, 31, 0, 132, 0, 50, 255, 240}));
 }
 
-TEST_F(TelnetTest, AnswersTerminalTypeAndEnvironmentRequests) {
-    Connect();
-    ExpectAnswer(B({255, 250, 24, 1, 255, 240}), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
-
-    ExpectAnswer(B({255, 250, 39, 1, 255, 240}),
-                 B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
-
-    // A SEND that names the variables it wants: the list is consumed with
-    // the request, not shown as data.
-    EXPECT_EQ(Exchange(B({255, 250, 39, 1, 0}) + "USER" + B({3, 255, 240}) + "zz"), "zz");
-    EXPECT_EQ(Reply(17), B({255, 250, 39, 0, 0}) + "USER" + B({1}) + "guest" + B({255, 240}));
-
-    // The server's own IS, and sub-negotiations of other options: no reply.
-    EXPECT_EQ(Exchange(B({255, 250, 24, 0}) + "VT100" + B({255, 240, 'k'})), "k");
-    EXPECT_EQ(Exchange(B({255, 250, 5, 1, 2, 3, 255, 240, 'l'})), "l");
-    EXPECT_EQ(NoMoreReplies(), "");
-}
-
 TEST_F(TelnetTest, LongNamesAreSentWholeAndEscaped) {
     host_.SetTerminalType(std::string(200, 't'));
     host_.SetUser(std::string("a\xff", 2) + std::string(150, 'u'));
@@ -147,32 +126,6 @@ TEST_F(TelnetTest, LongNamesAreSentWholeAndEscaped) {
     ExpectAnswer(B({255, 250, 39, 1, 255, 240}), B({255, 250, 39, 0, 0}) + "USER" +
                                                      B({1, 'a', 255, 255}) + std::string(150, 'u') +
                                                      B({255, 240}));
-}
-
-TEST_F(TelnetTest, DoubledIacIsOneDataByte) {
-    Connect();
-    EXPECT_EQ(Exchange(B({97, 98, 255, 255, 99})), B({97, 98, 255, 99}));
-    // Cut between the two: the pair is completed by the next read.
-    EXPECT_EQ(Exchange(B({'x', 255})), "x");
-    EXPECT_EQ(Exchange(B({255, 'y', 255, 255, 255, 255})), B({255, 'y', 255, 255}));
-    // Carriage return and zero bytes are data like any other.
-    EXPECT_EQ(Exchange(B({'\r', 0, '\r', '\n'})), B({'\r', 0, '\r', '\n'}));
-    EXPECT_EQ(NoMoreReplies(), "");
-}
-
-TEST_F(TelnetTest, CommandCutByTheEndOfAReadIsCompletedByTheNext) {
-    Connect();
-    EXPECT_EQ(Exchange(B({'a', 'b', 255, 253})), "ab");
-    EXPECT_EQ(NoMoreReplies(), "");
-    EXPECT_EQ(Exchange(B({24, 'c', 'd'})), "cd");
-    EXPECT_EQ(Reply(3), B({255, 251, 24}));
-
-    // A sub-negotiation spread over three reads.
-    EXPECT_EQ(Exchange(B({'e', 255, 250, 24})), "e");
-    EXPECT_EQ(Exchange(B({1, 255})), "");
-    EXPECT_EQ(NoMoreReplies(), "");
-    EXPECT_EQ(Exchange(B({240, 'f'})), "f");
-    EXPECT_EQ(Reply(11), B({255, 250, 24, 0}) + "ansi5" + B({255, 240}));
 }
 
 TEST_F(TelnetTest, SmallCallerBufferKeepsTheStreamInOrder) {

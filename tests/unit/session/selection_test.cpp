@@ -39,6 +39,10 @@ TEST_F(SelectionTest, DragCopiesTheRectangleAndClearsTheMark) {
               std::string::npos);
     EXPECT_EQ(SelectionX1(), -1);
     EXPECT_EQ(console_->ShownCell(5, 4).Attr & 0x80, 0);
+    // Moving the mouse with no button held marks nothing.
+    EXPECT_TRUE(Give(MakeMouseEvent(20, 8, 0, MOUSE_MOVED)));
+    EXPECT_EQ(SelectionX1(), -1);
+    EXPECT_EQ(console_->ShownCell(15, 6).Attr & 0x80, 0);
     EXPECT_EQ(ReadPending(peer_, 50), "");
 }
 

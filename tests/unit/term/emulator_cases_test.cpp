@@ -30,6 +30,8 @@
 #include <set>
 #include <sstream>
 
+#include "../base/case_file.h"
+#include "../console/key_names.h"
 #include "config/host_config.h"
 #include "config/recode_table.h"
 #include "console/headless_console.h"
@@ -43,27 +45,6 @@ namespace fs = std::filesystem;
 
 const fs::path kCases = fs::path(QUENLOR_TEST_DATA) / "term" / "cases";
 
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c != '\\' || i + 1 >= text.size()) {
-            out += c;
-            continue;
-        }
-        const char e = text[++i];
-        static const std::string kFrom = "ernbt0s", kTo("\x1b\r\n\b\t\0 ", 7);
-        if (e == 'x') {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            const size_t k = kFrom.find(e);
-            out += k == std::string::npos ? e : kTo[k];
-        }
-    }
-    return out;
-}
-
 std::string RightTrim(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
@@ -71,23 +52,6 @@ std::string RightTrim(std::string s) {
 
 int Hex(const std::string& s) {
     return static_cast<int>(std::stol(s, nullptr, 16));
-}
-
-std::uint16_t KeyCode(const std::string& s) {
-    static const std::pair<const char*, std::uint16_t> kNames[] = {
-        {"VK_BACK", VK_BACK},     {"VK_TAB", VK_TAB},           {"VK_RETURN", VK_RETURN},
-        {"VK_ESCAPE", VK_ESCAPE}, {"VK_PRIOR", VK_PRIOR},       {"VK_NEXT", VK_NEXT},
-        {"VK_END", VK_END},       {"VK_HOME", VK_HOME},         {"VK_LEFT", VK_LEFT},
-        {"VK_UP", VK_UP},         {"VK_RIGHT", VK_RIGHT},       {"VK_DOWN", VK_DOWN},
-        {"VK_INSERT", VK_INSERT}, {"VK_DELETE", VK_DELETE},     {"VK_MULTIPLY", VK_MULTIPLY},
-        {"VK_ADD", VK_ADD},       {"VK_SUBTRACT", VK_SUBTRACT},
-    };
-    for (const auto& [name, code] : kNames) {
-        if (s == name) return code;
-    }
-    if (s.rfind("VK_F", 0) == 0)
-        return static_cast<std::uint16_t>(VK_F1 + std::stoi(s.substr(4)) - 1);
-    return static_cast<std::uint16_t>(Hex(s));
 }
 
 class EmulatorCase : public ::testing::TestWithParam<fs::path> {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "../base/case_file.h"
 #include "base/exception.h"
 #include "term/termcap_value.h"
 #include "term_test_util.h"
@@ -138,19 +139,8 @@ TEST(TermcapTest, WindowsLineEndsAreAccepted) {
 }
 
 TEST(TermcapTest, DecodesValues) {
-    using namespace std::string_literals;
-    // Pairs of a raw value and its decoding. Padding goes; a "*" as the last
-    // character is kept; every octal digit counts (\1001 is 01001).
-    // clang-format off
-    const std::string cases[] = {
-        "5*\\E[H", "\x1b[H",      "*\\E[H", "\x1b[H",      "5\\E[H", "5\x1b[H",
-        "25*", "25*",             "\\072", ":",            "a\\0b", "a\0b"s,
-        "\\377\\1001", "\xff\x01", "\\n\\r\\t\\\\\\^\\:", "nrt\\^:",
-        "^[^H^@x", "\x1b\x08\0x"s, "^?", "\x7f",            "^a", "\x01",
-        "x^", "x^",               "x\\", "x\\",            "%i%d", "%i%d"};
-    // clang-format on
-    for (size_t i = 0; i + 1 < std::size(cases); i += 2)
-        EXPECT_EQ(DecodeTermcapValue(cases[i]), cases[i + 1]) << cases[i];
+    for (const TCase& c : ReadCases("term/termcap/values.cases"))
+        EXPECT_EQ(DecodeTermcapValue(c[0]), c[1]) << c.where;
 }
 
 // Key capabilities and their defaults are checked through the emulator in

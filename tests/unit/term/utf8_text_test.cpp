@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "../base/case_file.h"
 #include "config/host_config.h"
 #include "config/recode_table.h"
 #include "console/headless_console.h"
@@ -41,36 +42,20 @@ TEST(Utf8Decoder, EveryScalarValueRoundTrips) {
     }
 }
 
-TEST(Utf8Decoder, IllFormedPartsAndStateAcrossCalls) {
-    constexpr char32_t X = TUtf8Decoder::kInvalid;
-    const struct {
-        std::string bytes;
+// Every case of tests/data/term/utf8.cases (its head explains them).
+TEST(Utf8Decoder, IllFormedPartsStateAcrossCallsAndWidths) {
+    for (const TCase& c : ReadCases("term/utf8.cases")) {
+        SCOPED_TRACE(c.where);
+        if (c[0] == "width") {
+            EXPECT_EQ(CharWidth(static_cast<char32_t>(Num("0x" + c[1]))), Num(c[2]));
+            continue;
+        }
         std::u32string want;
-    } cases[] = {
-        {"\xc3\xa9", U"\u00e9"},
-        {"\xc0\x80", {X, X}},
-        {"\xe0\x9f\xbf", {X, X, X}},
-        {"\xed\xbf\xbf", {X, X, X}},
-        {"\xf4\x8f\xbf\xbf", U"\U0010FFFF"},
-        {"\xf4\x90", {X, X}},
-        {"\xe2\x82", {}},  // still waiting for its last byte
-        {"\xe2\x82z", {X, U'z'}},
-        {"\xe2\xe2\x82\xac", {X, U'\u20ac'}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Decode(c.bytes), c.want) << c.bytes;
-}
-
-TEST(CharWidth, WideZeroAndNarrow) {
-    const struct {
-        char32_t code;
-        int width;
-    } cases[] = {
-        {U'a', 1},          {U'\u0416', 1},     {U'\u2500', 1}, {U'\u0301', 0},
-        {U'\u200b', 0},     {U'\u4e2d', 2},     {U'\uac00', 2}, {U'\uff21', 2},
-        {U'\U0001F600', 2}, {U'\U00020000', 2}, {U'\u20ac', 1}, {U'\u3000', 2},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CharWidth(c.code), c.width) << std::hex << static_cast<unsigned>(c.code);
+        for (const std::string& w : Words(c[2]))
+            want.push_back(w == "X" ? TUtf8Decoder::kInvalid
+                                    : static_cast<char32_t>(Num("0x" + w)));
+        EXPECT_EQ(Decode(c[1]), want);
+    }
 }
 
 TEST(OutgoingText, Utf8OrTheTable) {
