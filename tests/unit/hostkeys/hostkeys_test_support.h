@@ -1,12 +1,9 @@
-// Shared by the host-key tests: shell commands, temporary folders and keys
-// made by ssh-keygen.
+// Shared by the host-key tests: files, temporary folders, and the keys and
+// known answers ssh-keygen made once for tests/data/hostkeys.
 #pragma once
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,22 +12,10 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include "../ssh/data_rows.h"
 #include "ssh/keys/host_key.h"
 
 namespace hostkeys_test {
-
-// Runs `command` with sh; its standard output, and its exit status in *status.
-inline std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char block[4096];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, pipe)) > 0) out.append(block, got);
-    const int code = pclose(pipe);
-    if (status != nullptr) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-    return out;
-}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -40,8 +25,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 // A fresh folder, removed with everything in it at the end of the test.
@@ -52,7 +36,8 @@ class TempDir {
         if (mkdtemp(name) != nullptr) path_ = name;
     }
     ~TempDir() {
-        if (!path_.empty()) Shell("rm -rf '" + path_ + "'");
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
@@ -73,14 +58,17 @@ inline std::vector<unsigned char> Base64Decode(const std::string& text) {
     return out;
 }
 
-// A new key of `type` (ssh-keygen -t) at `path`; the public key's host key.
-inline HostKey MakeKey(const std::string& path, const std::string& type) {
-    Shell("ssh-keygen -q -t " + type + " -N '' -f '" + path + "' </dev/null >/dev/null 2>&1");
-    std::istringstream pub(ReadFile(path + ".pub"));
-    std::string name;
-    std::string base64;
-    pub >> name >> base64;
-    std::vector<unsigned char> blob = Base64Decode(base64);
+// The row of tests/data/hostkeys/keys named `name`: name, type, base64 blob
+// (the modulus in hex for "rsa1"), fingerprint.
+inline std::vector<std::string> KeyRow(const std::string& name) {
+    for (const auto& row : DataRows("hostkeys/keys"))
+        if (row[0] == name) return row;
+    ADD_FAILURE() << "no key " << name;
+    return {name, "", "", ""};
+}
+
+inline HostKey TestKey(const std::string& name) {
+    const std::vector<unsigned char> blob = Base64Decode(KeyRow(name)[2]);
     return host_key_from_blob(blob.data(), blob.size());
 }
 

@@ -152,12 +152,14 @@ TEST_F(Rsa1KeyFileTest, EveryTruncationIsRefused) {
     for (int cipher : {0, 3}) {
         Rsa1KeyFileLayout layout;
         layout.cipher = cipher;
+        // An empty comment ends the head exactly at its length word.
+        if (cipher == 3) layout.comment = "";
         std::string bytes = Rsa1KeyFile(key, layout);
         size_t head = Rsa1KeyFileHead(key, layout).size();
         for (size_t length = 0; length < bytes.size(); length++) {
             std::string path = Write(bytes.substr(0, length));
             EXPECT_EQ(ReadPrivate(path, "", key), "<false>") << length;
-            EXPECT_EQ(ReadPublic(path, key), length >= head ? "test key" : "<false>") << length;
+            EXPECT_EQ(ReadPublic(path, key), length >= head ? layout.comment : "<false>") << length;
             unlink(path.c_str());
             files_.pop_back();
         }

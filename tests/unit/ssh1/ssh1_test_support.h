@@ -85,13 +85,6 @@ inline std::string LibraryRsaDecrypt(RSA* key, const std::string& bytes) {
     return out;
 }
 
-// A public-only copy of `rsa`.
-inline RsaHandle PublicCopy(const RSA* rsa) {
-    RsaHandle copy(RSA_new());
-    RSA_set0_key(copy.get(), BN_dup(RSA_get0_n(rsa)), BN_dup(RSA_get0_e(rsa)), nullptr);
-    return copy;
-}
-
 inline std::string Md5(const std::string& data) {
     unsigned char digest[16];
     unsigned int length = 0;

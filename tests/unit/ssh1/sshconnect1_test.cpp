@@ -128,26 +128,6 @@ TEST_F(KeyExchangeTest, OtherMessagesInsteadOfTheExpectedOnesAreFatal) {
               "Protocol error: expected packet type 2, got 14");
 }
 
-TEST(SessionIdTest, IsMd5OfHostModulusServerModulusAndCookie) {
-    // Known answer from Python's hashlib:
-    // md5(c5a3b1d2e4f607180f ++ 010203 ++ 0001020304050607).
-    BnHandle host = BnFromHex("c5a3b1d2e4f607180f");
-    BnHandle server_n = BnFromHex("010203");
-    const unsigned char cookie[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-    unsigned char id[16];
-    ssh1_session_id(id, cookie, host.get(), server_n.get());
-    EXPECT_EQ(Hex(id, 16), "07 02 f2 bb 85 71 f9 b0 1b ba e7 33 78 c5 15 36");
-
-    // Leading zero bytes are not part of a modulus's bytes.
-    BnHandle with_zero = BnFromHex("0000010203");
-    unsigned char again[16];
-    ssh1_session_id(again, cookie, host.get(), with_zero.get());
-    EXPECT_EQ(Hex(again, 16), Hex(id, 16));
-    // The order of the two moduli matters.
-    ssh1_session_id(again, cookie, server_n.get(), host.get());
-    EXPECT_NE(Hex(again, 16), Hex(id, 16));
-}
-
 class UserAuthTest : public KeyExchangeTest {
   protected:
     void SetUp() override {

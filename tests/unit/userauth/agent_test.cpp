@@ -76,9 +76,10 @@ class RealAgent {
     }
     bool Running() const { return pid_ > 0; }
     const std::string& Socket() const { return socket_; }
+    // Through standard input: ssh-add refuses key files others may read.
     bool Add(const std::string& key) {
         const std::string command =
-            "SSH_AUTH_SOCK='" + socket_ + "' ssh-add -q '" + key + "' >/dev/null 2>&1";
+            "SSH_AUTH_SOCK='" + socket_ + "' ssh-add -q - <'" + key + "' >/dev/null 2>&1";
         return std::system(command.c_str()) == 0;
     }
 
@@ -89,10 +90,8 @@ class RealAgent {
 
 TEST(AgentClient, RealAgentListsAndSigns) {
     TempFolder folder;
-    const std::string rsa = folder.path() + "/rsa";
-    const std::string ed = folder.path() + "/ed";
-    ASSERT_TRUE(MakeKey(rsa, "rsa", 2048, "", ""));
-    ASSERT_TRUE(MakeKey(ed, "ed25519", 0, "", ""));
+    const std::string rsa = KeyPath("rsa_pem");
+    const std::string ed = KeyPath("ed25519");
     RealAgent agent(folder.path());
     ASSERT_TRUE(agent.Running());
     ASSERT_TRUE(agent.Add(rsa));

@@ -15,6 +15,7 @@ using namespace std::string_literals;
 namespace {
 
 constexpr int kInfoRequest = 60;
+constexpr int kInfoResponse = 61;
 constexpr int kExtInfo = 7;
 
 std::string NameList(const std::string& names, bool partial = false) {
@@ -60,32 +61,54 @@ class AuthenticateTest : public Ssh2Test {
         XmallocPtr<char> text(static_cast<char*>(packet_get_string(Server(), &length)));
         return std::string(text.get(), length);
     }
-    // The next request's method, after checking user and service.
-    std::string NextMethod() {
-        EXPECT_EQ(SSH2_MSG_USERAUTH_REQUEST, packet_read(Server(), nullptr));
-        EXPECT_EQ("alice", Take());
-        EXPECT_EQ("ssh-connection", Take());
-        return Take();
-    }
-    void SkipServiceRequest() {
-        EXPECT_EQ(SSH2_MSG_SERVICE_REQUEST, packet_read(Server(), nullptr));
-        EXPECT_EQ("ssh-userauth", Take());
-    }
     std::string RunFatal() {
         return FatalMessage([&] { ssh2_authenticate(Client(), &options_); });
     }
-    // A publickey request: the algorithm; checks the signature with `key`.
-    std::string TakeSignedRequest(EVP_PKEY* key) {
-        EXPECT_EQ("publickey", NextMethod());
-        EXPECT_EQ(1, packet_get_char(Server()));
-        const std::string algorithm = Take();
-        const std::string blob = Take();
-        const std::string signature = Take();
-        Blob data = ToBlob(Str(std::string(reinterpret_cast<char*>(Client()->session_id2), 20)) +
-                           "\x32" + Str("alice") + Str("ssh-connection") + Str("publickey") +
-                           "\x01" + Str(algorithm) + Str(blob));
-        EXPECT_TRUE(VerifySshSignature(key, ToBlob(signature), data)) << algorithm;
-        return algorithm;
+    // What the client sent, "; " between messages: "service" and its name,
+    // a request's method and fields, "response" and its answers. Checks the
+    // user and service of every request, and the signature of each signed
+    // publickey request with `key` when one is given.
+    std::string Sent(EVP_PKEY* key = nullptr) {
+        std::string out;
+        while (link_.ServerHasMessage()) {
+            const int type = packet_read(Server(), nullptr);
+            out += out.empty() ? "" : "; ";
+            if (type == SSH2_MSG_SERVICE_REQUEST) {
+                out += "service " + Take();
+            } else if (type == kInfoResponse) {
+                out += "response";
+                for (uint32_t n = packet_get_int(Server()); n > 0; --n) out += " " + Take();
+            } else if (type == SSH2_MSG_USERAUTH_REQUEST) {
+                EXPECT_EQ("alice", Take());
+                EXPECT_EQ("ssh-connection", Take());
+                const std::string method = Take();
+                out += method;
+                if (method == "password") {
+                    out += " " + std::to_string(packet_get_char(Server()));
+                    out += " " + Take();
+                } else if (method == "keyboard-interactive") {
+                    out += " [" + Take();        // language
+                    out += "][" + Take() + "]";  // submethods
+                } else if (method == "publickey") {
+                    const int signed_request = packet_get_char(Server());
+                    const std::string algorithm = Take();
+                    const std::string blob = Take();
+                    out += " " + std::to_string(signed_request) + " " + algorithm;
+                    const std::string signature = signed_request == 1 ? Take() : "";
+                    if (signed_request == 1 && key != nullptr) {
+                        Blob data = ToBlob(
+                            Str(std::string(reinterpret_cast<char*>(Client()->session_id2), 20)) +
+                            "\x32" + Str("alice") + Str("ssh-connection") + Str("publickey") +
+                            "\x01" + Str(algorithm) + Str(blob));
+                        EXPECT_TRUE(VerifySshSignature(key, ToBlob(signature), data)) << algorithm;
+                    }
+                }
+            } else {
+                out += std::to_string(type);
+            }
+            EXPECT_EQ(0, packet_remaining(Server())) << out;
+        }
+        return out;
     }
 
     Link link_;
@@ -97,9 +120,7 @@ TEST_F(AuthenticateTest, NoneProbeCanSucceed) {
     Accept();
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_authenticate(Client(), &options_);
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_FALSE(link_.ServerHasMessage());
+    EXPECT_EQ("service ssh-userauth; none", Sent());
 }
 
 TEST_F(AuthenticateTest, KeyboardInteractiveRounds) {
@@ -128,18 +149,8 @@ TEST_F(AuthenticateTest, KeyboardInteractiveRounds) {
     EXPECT_FALSE(prompter_.asked[1].may_cancel);
     EXPECT_EQ((std::vector<std::string>{"Login", "Two questions"}), prompter_.shown);
 
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_EQ("keyboard-interactive", NextMethod());
-    EXPECT_EQ("", Take());  // language
-    EXPECT_EQ("", Take());  // submethods
-    EXPECT_EQ(61, packet_read(Server(), nullptr));
-    EXPECT_EQ(2u, packet_get_int(Server()));
-    EXPECT_EQ("pw", Take());
-    EXPECT_EQ("blue", Take());
-    EXPECT_EQ(61, packet_read(Server(), nullptr));
-    EXPECT_EQ(0u, packet_get_int(Server()));
-    EXPECT_FALSE(link_.ServerHasMessage());
+    EXPECT_EQ("service ssh-userauth; none; keyboard-interactive [][]; response pw blue; response",
+              Sent());
 }
 
 TEST_F(AuthenticateTest, KnownPasswordAnswersOneHiddenPrompt) {
@@ -154,17 +165,11 @@ TEST_F(AuthenticateTest, KnownPasswordAnswersOneHiddenPrompt) {
     prompter_.answers = {"typed"};
     ssh2_authenticate(Client(), &options_);
     // The refused known password is not offered twice.
-    ASSERT_EQ(1u, prompter_.asked.size());
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    for (const char* expected : {"known", "typed"}) {
-        EXPECT_EQ("keyboard-interactive", NextMethod());
-        Take();
-        Take();
-        EXPECT_EQ(61, packet_read(Server(), nullptr));
-        EXPECT_EQ(1u, packet_get_int(Server()));
-        EXPECT_EQ(expected, Take());
-    }
+    EXPECT_EQ(1u, prompter_.asked.size());
+    EXPECT_EQ(
+        "service ssh-userauth; none; keyboard-interactive [][]; response known; "
+        "keyboard-interactive [][]; response typed",
+        Sent());
 }
 
 TEST_F(AuthenticateTest, PasswordTries) {
@@ -172,8 +177,12 @@ TEST_F(AuthenticateTest, PasswordTries) {
         bool configured;
         std::size_t prompts;  // asked at the session
         int requests;         // password requests sent
+        std::string sent;
     };
-    const Case cases[] = {{true, 0, 1}, {false, 2, 3}};
+    const Case cases[] = {
+        {true, 0, 1, "password 0 first"},
+        {false, 2, 3, "password 0 first; password 0 second; password 0 third"},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.configured);
         prompter_ = FakePrompter();
@@ -190,15 +199,7 @@ TEST_F(AuthenticateTest, PasswordTries) {
             EXPECT_EQ("alice@example's password: ", q.prompt);
             EXPECT_FALSE(q.echo);
         }
-        SkipServiceRequest();
-        EXPECT_EQ("none", NextMethod());
-        const char* sent[] = {"first", "second", "third"};
-        for (int i = 0; i < c.requests; ++i) {
-            EXPECT_EQ("password", NextMethod());
-            EXPECT_EQ(0, packet_get_char(Server()));
-            EXPECT_EQ(sent[i], Take());
-        }
-        EXPECT_FALSE(link_.ServerHasMessage());
+        EXPECT_EQ("service ssh-userauth; none; " + c.sent, Sent());
     }
 }
 
@@ -214,9 +215,7 @@ TEST_F(AuthenticateTest, PasswordChangeRequestEndsTheTry) {
 }
 
 TEST_F(AuthenticateTest, KeyFileThenAgentOrderAndRsaAlgorithms) {
-    TempFolder folder;
-    const std::string file = folder.path() + "/rsa";
-    ASSERT_TRUE(MakeKey(file, "rsa", 2048, "PEM", ""));
+    const std::string file = KeyPath("rsa_pem");
     std::unique_ptr<UserKey> key;
     std::string error;
     ASSERT_EQ(LoadKeyResult::kOk, LoadUserKeyFile(file, PassphraseAsk(), &key, &error));
@@ -228,11 +227,8 @@ TEST_F(AuthenticateTest, KeyFileThenAgentOrderAndRsaAlgorithms) {
     ServerSends(SSH2_MSG_USERAUTH_FAILURE, NameList("publickey,password"));
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_authenticate(Client(), &options_);
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_EQ("rsa-sha2-512", TakeSignedRequest(key->Pkey()));
-    EXPECT_EQ("ssh-rsa", TakeSignedRequest(key->Pkey()));
-    EXPECT_FALSE(link_.ServerHasMessage());
+    EXPECT_EQ("service ssh-userauth; none; publickey 1 rsa-sha2-512; publickey 1 ssh-rsa",
+              Sent(key->Pkey()));
 
     // EXT_INFO before the service is accepted: the server's choice.
     BlobWriter ext;
@@ -244,10 +240,7 @@ TEST_F(AuthenticateTest, KeyFileThenAgentOrderAndRsaAlgorithms) {
     ServerSends(SSH2_MSG_USERAUTH_FAILURE, NameList("publickey"));
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_authenticate(Client(), &options_);
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_EQ("rsa-sha2-256", TakeSignedRequest(key->Pkey()));
-    EXPECT_FALSE(link_.ServerHasMessage());
+    EXPECT_EQ("service ssh-userauth; none; publickey 1 rsa-sha2-256", Sent(key->Pkey()));
 }
 
 TEST_F(AuthenticateTest, MethodsOnlyWhenListed) {
@@ -259,9 +252,7 @@ TEST_F(AuthenticateTest, MethodsOnlyWhenListed) {
     ServerSends(SSH2_MSG_USERAUTH_FAILURE, NameList("keyboard-interactive"));
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_authenticate(Client(), &options_);
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_EQ("keyboard-interactive", NextMethod());
+    EXPECT_EQ("service ssh-userauth; none; keyboard-interactive [][]", Sent());
 
     // Listed, the missing file ends the login at once.
     Accept();
@@ -277,10 +268,7 @@ TEST_F(AuthenticateTest, MethodsOnlyWhenListed) {
 }
 
 TEST_F(AuthenticateTest, PartialSuccessStartsAgain) {
-    TempFolder folder;
-    const std::string file = folder.path() + "/ed";
-    ASSERT_TRUE(MakeKey(file, "ed25519", 0, "", ""));
-    options_.key_file = file;
+    options_.key_file = KeyPath("ed25519");
     options_.password = "pw";
     options_.password_configured = true;
     Accept();
@@ -288,12 +276,7 @@ TEST_F(AuthenticateTest, PartialSuccessStartsAgain) {
     ServerSends(SSH2_MSG_USERAUTH_FAILURE, NameList("password", true));
     ServerSends(SSH2_MSG_USERAUTH_SUCCESS);
     ssh2_authenticate(Client(), &options_);
-    SkipServiceRequest();
-    EXPECT_EQ("none", NextMethod());
-    EXPECT_EQ("publickey", NextMethod());
-    packet_get_char(Server());
-    EXPECT_EQ("ssh-ed25519", Take());
-    EXPECT_EQ("password", NextMethod());
+    EXPECT_EQ("service ssh-userauth; none; publickey 1 ssh-ed25519; password 0 pw", Sent());
 }
 
 }  // namespace

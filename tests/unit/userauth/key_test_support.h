@@ -1,5 +1,5 @@
 // Shared by the key tests: hex, verifying SSH signatures with libcrypto
-// alone, and key files made by ssh-keygen in a temporary folder.
+// alone, and the key files ssh-keygen made for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,9 +7,6 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -90,24 +87,8 @@ inline Blob PubFileBlob(const std::string& path) {
 // A folder removed with its files at the end of the test.
 using TempFolder = hostkeys_test::TempDir;
 
-// Runs ssh-keygen to make `file` (and file.pub); false when it fails. Keys
-// of one type and size are generated once per folder and then copied and
-// rewritten in the format and with the passphrase asked for, which is much
-// faster than generating each.
-inline bool MakeKey(const std::string& file, const std::string& type, int bits,
-                    const std::string& format, const std::string& passphrase) {
-    const std::string folder = file.substr(0, file.rfind('/'));
-    const std::string base = folder + "/base-" + type + std::to_string(bits);
-    if (access(base.c_str(), R_OK) != 0) {
-        std::string command = "ssh-keygen -q -t " + type + " -N '' -C test -f '" + base + "'";
-        if (bits > 0) command += " -b " + std::to_string(bits);
-        command += " </dev/null >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return false;
-    }
-    std::string command = "cp '" + base + "' '" + file + "' && cp '" + base + ".pub' '" + file +
-                          ".pub' && ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + file +
-                          "'";
-    if (!format.empty()) command += " -m " + format;
-    command += " </dev/null >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+// A key file ssh-keygen made once for tests/data/userauth/keys (with
+// "passphrase" when its name says "pass"); its public key is beside it.
+inline std::string KeyPath(const std::string& name) {
+    return std::string(QUENLOR_TEST_DATA) + "/userauth/keys/" + name;
 }
