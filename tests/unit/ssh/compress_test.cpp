@@ -109,6 +109,9 @@ TEST_F(CompressSetupTest, LevelIsCheckedAfterItIsLogged) {
                   "debug: Enabling compression at level " + std::to_string(level) + ".\r\n");
         EXPECT_EQ(message, "Bad compression level " + std::to_string(level) + ".");
     }
+    // The highest level is still taken.
+    buffer_compress_init(&context, 9);
+    buffer_compress_uninit(&context);
 }
 
 TEST_F(CompressSetupTest, UnstartedStreamsFailOnFirstUse) {

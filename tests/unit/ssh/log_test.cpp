@@ -113,6 +113,8 @@ TEST_F(LogTest, CleanupRegistry) {
 
     // Only the node matching both function and pointer goes.
     fatal_add_cleanup(CleanupA, g_first);
+    fatal_remove_cleanup(CleanupA, g_first);
+    fatal_add_cleanup(CleanupA, g_first);
     fatal_add_cleanup(CleanupA, g_second);
     fatal_remove_cleanup(CleanupA, g_first);
     EXPECT_FALSE(FatalMessage([] { fatal_remove_cleanup(CleanupA, g_first); }).empty());

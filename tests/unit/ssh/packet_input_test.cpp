@@ -93,6 +93,19 @@ TEST(PacketInputTest, ChachaLengthBelongsToItsOwnPacket) {
         EXPECT_EQ(packets[opened].clear, std::vector<unsigned char>(out.begin(), out.begin() + 20))
             << length_of << " " << opened;
     }
+    // Length bytes equal to those of the packet whose length was just read
+    // still decrypt under their own sequence number.
+    Packet twin;
+    twin.clear.assign(20, 7);
+    twin.wire.resize(36);
+    cipher_state_aead_seal(seal, 3, twin.wire.data(), twin.clear.data(), 20);
+    for (int i = 0; i < 4; i++) twin.clear[i] ^= twin.wire[i] ^ packets[0].wire[i];
+    cipher_state_aead_seal(seal, 3, twin.wire.data(), twin.clear.data(), 20);
+    ASSERT_EQ(0, std::memcmp(twin.wire.data(), packets[0].wire.data(), 4));
+    cipher_state_aead_length(open, 0, packets[0].wire.data());
+    std::vector<unsigned char> out(20);
+    ASSERT_TRUE(cipher_state_aead_open(open, 3, out.data(), twin.wire.data(), 20));
+    EXPECT_EQ(twin.clear, out);
     cipher_state_free(seal);
     cipher_state_free(open);
 }

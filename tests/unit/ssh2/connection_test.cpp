@@ -40,34 +40,41 @@ class ConnectionTest : public Ssh2Test {
     std::unique_ptr<TSSH2Connection> connection_;
 };
 
+// Lines before the identification are dropped; LF or CR LF end it; 1.99
+// counts as 2; the compatibility word follows the version; nothing after
+// the line feed is taken from the socket.
 TEST_F(ConnectionTest, IdentificationExchange) {
-    const int fd = Connect();
-    // Lines before the identification are dropped; CR LF and 1.99 accepted;
-    // nothing after the line feed is taken from the socket.
-    SendBytes(fd, "Welcome\r\nto the host\nSSH-1.99-2.0.13 (SSH Secure Shell)\r\nrest");
-    connection_->ExchangeVersions();
-    PacketContext* context = connection_->GetContext();
-    EXPECT_STREQ("SSH-1.99-2.0.13 (SSH Secure Shell)", context->server_version_string);
-    EXPECT_STREQ("SSH-2.1-Quenlor_3.24.00", context->client_version_string);
-    EXPECT_EQ(0x0F, context->datafellows);
-    EXPECT_EQ("SSH-2.1-Quenlor_3.24.00\n", ReadBytes(fd, 24));
-    char rest[16];
-    EXPECT_EQ(4, connection_->GetBuffer(rest, sizeof rest, true));
-    EXPECT_EQ("rest", std::string(rest, 4));
-}
-
-TEST_F(ConnectionTest, IdentificationLineEndsAndCompatibility) {
-    for (const char* line : {"SSH-2.0-OpenSSH_9.2\n", "SSH-2.0-OpenSSH_9.2\r\n"}) {
+    const struct {
+        const char* lines;
+        const char* version;
+        int datafellows;
+    } cases[] = {
+        {"Welcome\r\nto the host\nSSH-1.99-2.0.13 (SSH Secure Shell)\r\nrest",
+         "SSH-1.99-2.0.13 (SSH Secure Shell)", 0x0F},
+        {"SSH-2.0-OpenSSH_9.2\nrest", "SSH-2.0-OpenSSH_9.2", 0},
+        {"SSH-2.0-OpenSSH_9.2\r\nrest", "SSH-2.0-OpenSSH_9.2", 0},
+        {"SSH-2.0-2.3.0 SSH Secure Shell\nrest", "SSH-2.0-2.3.0 SSH Secure Shell", 0x14},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
         const int fd = Connect();
-        SendBytes(fd, line);
+        SendBytes(fd, c.lines);
         connection_->ExchangeVersions();
-        EXPECT_STREQ("SSH-2.0-OpenSSH_9.2", connection_->GetContext()->server_version_string);
-        EXPECT_EQ(0, connection_->GetContext()->datafellows);
+        PacketContext* context = connection_->GetContext();
+        EXPECT_STREQ(c.version, context->server_version_string);
+        EXPECT_STREQ("SSH-2.1-Quenlor_3.24.00", context->client_version_string);
+        EXPECT_EQ(c.datafellows, context->datafellows);
+        EXPECT_EQ("SSH-2.1-Quenlor_3.24.00\n", ReadBytes(fd, 24));
+        char rest[16];
+        EXPECT_EQ(4, connection_->GetBuffer(rest, sizeof rest, true));
+        EXPECT_EQ("rest", std::string(rest, 4));
     }
+    // An overlong line ends where the buffer does, its last character lost.
     const int fd = Connect();
-    SendBytes(fd, "SSH-2.0-2.3.0 SSH Secure Shell\n");
+    SendBytes(fd, "SSH-2.0-" + std::string(300, 'x') + "\n");
     connection_->ExchangeVersions();
-    EXPECT_EQ(0x14, connection_->GetContext()->datafellows);
+    EXPECT_EQ("SSH-2.0-" + std::string(246, 'x'),
+              std::string(connection_->GetContext()->server_version_string));
 }
 
 TEST_F(ConnectionTest, IdentificationFailures) {

@@ -1,18 +1,14 @@
 // Key exchange rows and host keys: RFC 7748's X25519 vectors through the
 // secret-to-K step, a curve25519-sha256 exchange hash recomputed from
 // RFC 8731's definition, the group checks of the group exchange, and
-// signatures by every host-key algorithm made here with libcrypto.
+// signatures by every host-key algorithm (tests/data/ssh2/host_key_signatures).
 #include <gtest/gtest.h>
 
 #include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/sha.h>
 
-#include <cstring>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "ssh/keys/sshkey.h"
 #include "ssh/transport/dh.h"
@@ -24,152 +20,26 @@
 
 namespace {
 
-using Octs = std::vector<unsigned char>;
-
-Octs FromHex(const std::string& hex) {
-    Octs bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
+const unsigned char* Octets(const Bytes& bytes) {
+    return reinterpret_cast<const unsigned char*>(bytes.data());
 }
 
-std::string Str(const Octs& b) {
-    return std::string(b.begin(), b.end());
+Bytes Sha256(const Bytes& data) {
+    unsigned char digest[32];
+    EVP_Digest(data.data(), data.size(), digest, nullptr, EVP_sha256(), nullptr);
+    return Bytes(reinterpret_cast<char*>(digest), sizeof digest);
 }
 
-std::string Be32(uint32_t v) {
-    return BigEndian(v);
+SshPublicKeyPtr FromBlob(const Bytes& blob, std::string* why) {
+    return sshkey_from_blob(Octets(blob), static_cast<uint32_t>(blob.size()), why);
 }
 
-std::string SshBytes(const Octs& b) {
-    return Be32(static_cast<uint32_t>(b.size())) + Str(b);
-}
-
-// An mpint of unsigned big-endian bytes (RFC 4251 section 5).
-std::string Mpint(Octs b) {
-    size_t first = 0;
-    while (first < b.size() && b[first] == 0) first++;
-    Octs trimmed(b.begin() + static_cast<long>(first), b.end());
-    if (!trimmed.empty() && (trimmed[0] & 0x80) != 0) trimmed.insert(trimmed.begin(), 0);
-    return SshBytes(trimmed);
-}
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-Pkey Generate(const char* type, const char* group = nullptr, unsigned bits = 0) {
-    EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr);
-    EVP_PKEY* key = nullptr;
-    EXPECT_EQ(1, EVP_PKEY_keygen_init(c));
-    if (group != nullptr) {
-        EXPECT_EQ(1, EVP_PKEY_CTX_set_group_name(c, group));
-    }
-    if (bits != 0) {
-        EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_keygen_bits(c, bits));
-    }
-    EXPECT_EQ(1, EVP_PKEY_generate(c, &key));
-    EVP_PKEY_CTX_free(c);
-    return Pkey(key);
-}
-
-Octs Sign(EVP_PKEY* key, const char* digest, const Octs& data) {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    size_t n = 0;
-    EXPECT_EQ(1, EVP_DigestSignInit_ex(md, nullptr, digest, nullptr, nullptr, key, nullptr));
-    EXPECT_EQ(1, EVP_DigestSign(md, nullptr, &n, data.data(), data.size()));
-    Octs sig(n);
-    EXPECT_EQ(1, EVP_DigestSign(md, sig.data(), &n, data.data(), data.size()));
-    sig.resize(n);
-    EVP_MD_CTX_free(md);
-    return sig;
-}
-
-Octs BnBytes(const BIGNUM* n) {
-    Octs b(static_cast<size_t>(BN_num_bytes(n)));
-    BN_bn2bin(n, b.data());
-    return b;
-}
-
-Octs BnParam(EVP_PKEY* key, const char* name) {
-    BIGNUM* n = nullptr;
-    EXPECT_EQ(1, EVP_PKEY_get_bn_param(key, name, &n));
-    Octs b = BnBytes(n);
-    BN_free(n);
-    return b;
-}
-
-Octs Octets(EVP_PKEY* key, const char* name) {
-    size_t n = 0;
-    EVP_PKEY_get_octet_string_param(key, name, nullptr, 0, &n);
-    Octs b(n);
-    EXPECT_EQ(1, EVP_PKEY_get_octet_string_param(key, name, b.data(), n, &n));
-    return b;
-}
-
-// A host key blob and a signature blob by `algorithm` over `data`, encoded
-// here from RFC 8709, RFC 5656 and RFC 8332.
-struct HostKeyCase {
-    const char* algorithm;
-    Pkey key;
-    std::string blob;
-    std::string Signature(const Octs& data, const char* name = nullptr) const {
-        const std::string alg = algorithm;
-        std::string sig_name = name != nullptr ? name : algorithm;
-        if (alg == "ssh-ed25519")
-            return SshString(sig_name) + SshBytes(Sign(key.get(), nullptr, data));
-        if (alg.rfind("ecdsa-", 0) == 0) {
-            const char* digest = alg == "ecdsa-sha2-nistp256"   ? "SHA256"
-                                 : alg == "ecdsa-sha2-nistp384" ? "SHA384"
-                                                                : "SHA512";
-            Octs der = Sign(key.get(), digest, data);
-            const unsigned char* p = der.data();
-            ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der.size()));
-            std::string inner =
-                Mpint(BnBytes(ECDSA_SIG_get0_r(sig))) + Mpint(BnBytes(ECDSA_SIG_get0_s(sig)));
-            ECDSA_SIG_free(sig);
-            return SshString(sig_name) + SshString(inner);
-        }
-        const char* digest = alg == "rsa-sha2-512"   ? "SHA512"
-                             : alg == "rsa-sha2-256" ? "SHA256"
-                                                     : "SHA1";
-        return SshString(sig_name) + SshBytes(Sign(key.get(), digest, data));
-    }
-};
-
-HostKeyCase MakeHostKey(const char* algorithm) {
-    const std::string alg = algorithm;
-    HostKeyCase c{algorithm, nullptr, ""};
-    if (alg == "ssh-ed25519") {
-        c.key = Generate("ED25519");
-        size_t n = 32;
-        Octs raw(32);
-        EVP_PKEY_get_raw_public_key(c.key.get(), raw.data(), &n);
-        c.blob = SshString("ssh-ed25519") + SshBytes(raw);
-    } else if (alg.rfind("ecdsa-", 0) == 0) {
-        std::string curve = alg.substr(std::strlen("ecdsa-sha2-"));
-        const char* group = curve == "nistp256" ? "P-256" : curve == "nistp384" ? "P-384" : "P-521";
-        c.key = Generate("EC", group);
-        c.blob = SshString(alg) + SshString(curve) +
-                 SshBytes(Octets(c.key.get(), OSSL_PKEY_PARAM_PUB_KEY));
-    } else {
-        c.key = Generate("RSA", nullptr, 2048);
-        c.blob = SshString("ssh-rsa") + Mpint(BnParam(c.key.get(), OSSL_PKEY_PARAM_RSA_E)) +
-                 Mpint(BnParam(c.key.get(), OSSL_PKEY_PARAM_RSA_N));
-    }
-    return c;
-}
-
-int Verify(const std::string& blob, const char* algorithm, const std::string& signature,
-           const Octs& data) {
+int Verify(const Bytes& blob, const char* algorithm, const Bytes& signature, const Bytes& data) {
     std::string why;
-    SshPublicKeyPtr key = sshkey_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
-                                           static_cast<uint32_t>(blob.size()), &why);
+    SshPublicKeyPtr key = FromBlob(blob, &why);
     if (!key) return -2;
-    return sshkey_verify(key.get(), algorithm,
-                         reinterpret_cast<const unsigned char*>(signature.data()),
-                         static_cast<uint32_t>(signature.size()), data.data(),
+    return sshkey_verify(key.get(), algorithm, Octets(signature),
+                         static_cast<uint32_t>(signature.size()), Octets(data),
                          static_cast<uint32_t>(data.size()), nullptr);
 }
 
@@ -180,25 +50,26 @@ class KexMethodsTest : public SshTest {};
 // RFC 7748 section 6.1: both sides reach the same K, and K is the secret
 // read as one big-endian number.
 TEST_F(KexMethodsTest, X25519VectorsAndTheSharedSecretAsK) {
-    const Octs alice = FromHex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
-    const Octs bob_public =
-        FromHex("de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
-    const std::string shared = "4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742";
-    Pkey own(EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, alice.data(), 32));
-    Pkey peer(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, bob_public.data(), 32));
-    EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_from_pkey(nullptr, own.get(), nullptr);
-    Octs secret(32);
-    size_t n = 32;
-    ASSERT_EQ(1, EVP_PKEY_derive_init(c));
-    ASSERT_EQ(1, EVP_PKEY_derive_set_peer(c, peer.get()));
-    ASSERT_EQ(1, EVP_PKEY_derive(c, secret.data(), &n));
+    const Bytes alice =
+        HexBytes("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
+    const Bytes bob_public =
+        HexBytes("de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
+    EVP_PKEY* own = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, Octets(alice), 32);
+    EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, Octets(bob_public), 32);
+    EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_from_pkey(nullptr, own, nullptr);
+    unsigned char secret[32];
+    size_t n = sizeof secret;
+    EXPECT_EQ(1, EVP_PKEY_derive_init(c));
+    EXPECT_EQ(1, EVP_PKEY_derive_set_peer(c, peer));
+    EXPECT_EQ(1, EVP_PKEY_derive(c, secret, &n));
     EVP_PKEY_CTX_free(c);
-    BignumPtr k(kex_x25519_secret_number(secret.data()));
-    char* hex = BN_bn2hex(k.get());
-    std::string text = hex;
-    OPENSSL_free(hex);
-    for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    EXPECT_EQ(text, shared);
+    EVP_PKEY_free(own);
+    EVP_PKEY_free(peer);
+    BignumPtr k(kex_x25519_secret_number(secret));
+    unsigned char k_bytes[32];
+    ASSERT_EQ(32, BN_bn2bin(k.get(), k_bytes));
+    EXPECT_EQ(Bytes(reinterpret_cast<char*>(k_bytes), 32),
+              HexBytes("4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742"));
 
     unsigned char zeros[32] = {};
     EXPECT_EQ(FatalMessage([&] { kex_x25519_secret_number(zeros); }),
@@ -208,47 +79,33 @@ TEST_F(KexMethodsTest, X25519VectorsAndTheSharedSecretAsK) {
 // H = SHA256(string V_C || string V_S || string I_C || string I_S ||
 // string K_S || string Q_C || string Q_S || mpint K), RFC 8731 section 3.1.
 TEST_F(KexMethodsTest, Curve25519ExchangeHashFromTheDefinition) {
-    const std::string v_c = "SSH-2.0-Quenlor", v_s = "SSH-2.0-OpenSSH_9.2p1 Debian-2";
-    const Octs i_c = {1, 2, 3}, i_s = {4, 5, 6, 7}, k_s = {'k', 's'};
-    const Octs q_c(32, 0x11), q_s(32, 0x22);
+    const Bytes v_c = "SSH-2.0-Quenlor", v_s = "SSH-2.0-OpenSSH_9.2p1 Debian-2";
+    const Bytes i_c = "\1\2\3", i_s = "\4\5\6\7", k_s = "ks";
+    const Bytes q_c(32, 0x11), q_s(32, 0x22);
     // A secret whose first byte has the high bit set: K gets a zero byte.
-    Octs secret(32, 0x5a);
-    secret[0] = 0xc3;
+    const Bytes secret = "\xc3" + Bytes(31, 0x5a);
     ScopedBuffer own, server, middle;
     buffer_append(own.get(), i_c.data(), 3);
     buffer_append(server.get(), i_s.data(), 4);
     buffer_put_string(middle.get(), q_c.data(), 32);
     buffer_put_string(middle.get(), q_s.data(), 32);
-    BignumPtr k(kex_x25519_secret_number(secret.data()));
+    BignumPtr k(kex_x25519_secret_number(Octets(secret)));
     unsigned char hash[EVP_MAX_MD_SIZE];
     uint32_t length = 0;
-    kex_hash(EVP_sha256(), v_c.c_str(), v_s.c_str(), own.get(), server.get(), k_s.data(), 2,
+    kex_hash(EVP_sha256(), v_c.c_str(), v_s.c_str(), own.get(), server.get(), Octets(k_s), 2,
              middle.get(), k.get(), hash, &length);
-
-    Octs kexinit_c = {20}, kexinit_s = {20};
-    kexinit_c.insert(kexinit_c.end(), i_c.begin(), i_c.end());
-    kexinit_s.insert(kexinit_s.end(), i_s.begin(), i_s.end());
-    std::string input = SshString(v_c) + SshString(v_s) + SshBytes(kexinit_c) +
-                        SshBytes(kexinit_s) + SshBytes(k_s) + SshBytes(q_c) + SshBytes(q_s) +
-                        Be32(33) + std::string(1, '\0') + Str(secret);
-    unsigned char expected[32];
-    SHA256(reinterpret_cast<const unsigned char*>(input.data()), input.size(), expected);
+    const Bytes k_mpint = U32(33) + Bytes(1, '\0') + secret;
+    const Bytes h = Sha256(Str(v_c) + Str(v_s) + Str("\x14" + i_c) + Str("\x14" + i_s) + Str(k_s) +
+                           Str(q_c) + Str(q_s) + k_mpint);
     ASSERT_EQ(length, 32u);
-    EXPECT_EQ(Hex(hash, 32), Hex(expected, 32));
+    EXPECT_EQ(h, Bytes(reinterpret_cast<char*>(hash), 32));
 
     // Keys with the method's hash: 64 bytes of chacha20-poly1305 key are two
     // SHA-256 blocks, the second over K || H || K1.
     XmallocPtr<unsigned char> key(
         kex_derive_key(EVP_sha256(), 'C', 64, hash, 32, hash, 32, k.get()));
-    std::string k_mpint = Be32(33) + std::string(1, '\0') + Str(secret);
-    std::string h(reinterpret_cast<char*>(hash), 32);
-    unsigned char k1[32], k2[32];
-    std::string first = k_mpint + h + "C" + h;
-    SHA256(reinterpret_cast<const unsigned char*>(first.data()), first.size(), k1);
-    std::string second = k_mpint + h + std::string(reinterpret_cast<char*>(k1), 32);
-    SHA256(reinterpret_cast<const unsigned char*>(second.data()), second.size(), k2);
-    EXPECT_EQ(Hex(key.get(), 32), Hex(k1, 32));
-    EXPECT_EQ(Hex(key.get() + 32, 32), Hex(k2, 32));
+    const Bytes k1 = Sha256(k_mpint + h + "C" + h);
+    EXPECT_EQ(k1 + Sha256(k_mpint + h + k1), Bytes(reinterpret_cast<char*>(key.get()), 64));
 }
 
 TEST_F(KexMethodsTest, GroupExchangeGroupsAreChecked) {
@@ -302,52 +159,45 @@ TEST_F(KexMethodsTest, EveryMethodAndHostKeyAlgorithmIsARow) {
 }
 
 TEST_F(KexMethodsTest, HostKeySignaturesByEveryAlgorithm) {
-    const Octs data = {'e', 'x', 'c', 'h', 'a', 'n', 'g', 'e'};
-    for (const char* algorithm :
-         {"ssh-ed25519", "ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384", "ecdsa-sha2-nistp521",
-          "rsa-sha2-512", "rsa-sha2-256", "ssh-rsa"}) {
+    struct HostKey {
+        Bytes blob, signature;
+    };
+    std::map<std::string, HostKey> keys;
+    for (const auto& row : DataRows("ssh2/host_key_signatures")) {
+        ASSERT_EQ(row.size(), 3u);
+        keys[row[0]] = {HexBytes(row[1]), row[2] == "-" ? "" : HexBytes(row[2])};
+    }
+    ASSERT_EQ(keys.size(), 8u);
+    const Bytes data = "exchange";
+    for (const auto& [algorithm, key] : keys) {
+        if (key.signature.empty()) continue;
         SCOPED_TRACE(algorithm);
-        HostKeyCase c = MakeHostKey(algorithm);
-        const std::string signature = c.Signature(data);
-        EXPECT_EQ(Verify(c.blob, algorithm, signature, data), 1);
-        Octs other = data;
-        other[0] ^= 1;
-        EXPECT_EQ(Verify(c.blob, algorithm, signature, other), 0);
+        const char* name = algorithm.c_str();
+        EXPECT_EQ(Verify(key.blob, name, key.signature, data), 1);
+        EXPECT_EQ(Verify(key.blob, name, key.signature, "dxchange"), 0);
         // Trailing bytes after the signature blob: malformed.
-        EXPECT_EQ(Verify(c.blob, algorithm, signature + "x", data), -1);
+        EXPECT_EQ(Verify(key.blob, name, key.signature + "x", data), -1);
         // Truncated key blob: refused, never fatal.
-        EXPECT_EQ(Verify(c.blob.substr(0, c.blob.size() - 1), algorithm, signature, data), -2);
+        EXPECT_EQ(Verify(key.blob.substr(0, key.blob.size() - 1), name, key.signature, data), -2);
     }
     // An RSA signature must carry the negotiated name (RFC 8332 section 3).
-    HostKeyCase rsa = MakeHostKey("rsa-sha2-256");
-    EXPECT_EQ(Verify(rsa.blob, "rsa-sha2-512", rsa.Signature(data), data), 0);
-    EXPECT_EQ(Verify(rsa.blob, "rsa-sha2-512", rsa.Signature(data, "rsa-sha2-512"), data), 0);
+    const HostKey& rsa = keys["rsa-sha2-256"];
+    EXPECT_EQ(Verify(rsa.blob, "rsa-sha2-512", rsa.signature, data), 0);
+    const Bytes renamed = Str("rsa-sha2-512") + rsa.signature.substr(4 + 12);
+    EXPECT_EQ(Verify(rsa.blob, "rsa-sha2-512", renamed, data), 0);
     // A key of another type than the algorithm's.
-    HostKeyCase ed = MakeHostKey("ssh-ed25519");
-    EXPECT_EQ(Verify(ed.blob, "ssh-rsa", ed.Signature(data), data), -1);
-}
+    EXPECT_EQ(Verify(keys["ssh-ed25519"].blob, "ssh-rsa", keys["ssh-ed25519"].signature, data), -1);
 
-TEST_F(KexMethodsTest, WeakOrInvalidHostKeysAreRefused) {
-    Pkey small = Generate("RSA", nullptr, 768);
-    std::string blob = SshString("ssh-rsa") + Mpint(BnParam(small.get(), OSSL_PKEY_PARAM_RSA_E)) +
-                       Mpint(BnParam(small.get(), OSSL_PKEY_PARAM_RSA_N));
     std::string why;
-    EXPECT_FALSE(sshkey_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
-                                  static_cast<uint32_t>(blob.size()), &why));
+    EXPECT_FALSE(FromBlob(keys["rsa-768"].blob, &why));
     EXPECT_EQ(why, "RSA key of 768 bits is too small");
-
     // A P-256 point moved off the curve.
-    HostKeyCase ec = MakeHostKey("ecdsa-sha2-nistp256");
-    std::string bad = ec.blob;
+    const Bytes& ec = keys["ecdsa-sha2-nistp256"].blob;
+    Bytes bad = ec;
     bad.back() ^= 0x01;
-    EXPECT_FALSE(sshkey_from_blob(reinterpret_cast<const unsigned char*>(bad.data()),
-                                  static_cast<uint32_t>(bad.size()), &why));
+    EXPECT_FALSE(FromBlob(bad, &why));
     // The curve name inside must match the key type.
-    std::string mixed = SshString("ecdsa-sha2-nistp384") + ec.blob.substr(4 + 19);
-    EXPECT_FALSE(sshkey_from_blob(reinterpret_cast<const unsigned char*>(mixed.data()),
-                                  static_cast<uint32_t>(mixed.size()), &why));
-    std::string unknown = SshString("ssh-foo") + SshString("x");
-    EXPECT_FALSE(sshkey_from_blob(reinterpret_cast<const unsigned char*>(unknown.data()),
-                                  static_cast<uint32_t>(unknown.size()), &why));
+    EXPECT_FALSE(FromBlob(Str("ecdsa-sha2-nistp384") + ec.substr(4 + 19), &why));
+    EXPECT_FALSE(FromBlob(Str("ssh-foo") + Str("x"), &why));
     EXPECT_EQ(why, "unknown key type ssh-foo");
 }
