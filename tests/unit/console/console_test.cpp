@@ -243,6 +243,12 @@ TEST_F(ConsoleTest, SelectionTextAndMarks) {
     // Clamped to the screen; none gives an empty text.
     console.SetSelection(screen, 78, 24, 500, 300);
     EXPECT_EQ(console.GetSelectionText(screen), "  ");
+    // Past the right edge: the row's own last columns, nothing of the next.
+    console.SetSelection(screen, 78, 3, 500, 3);
+    EXPECT_EQ(console.GetSelectionText(screen), "  ");
+    console.Refresh();
+    EXPECT_EQ(console.ShownCell(79, 3).Attr, 0x87);
+    EXPECT_EQ(console.ShownCell(0, 4).Attr, 0x07);
     // Only all four corners at -1 mean none; one corner there is clamped.
     console.SetSelection(screen, -1, -1, 2, 3);
     EXPECT_EQ(console.GetSelectionText(screen), "   \r   \r   \rabc");
