@@ -107,7 +107,7 @@ int ssh2_read_connection_message(PacketContext* context, Ssh2Channel* channel,
     for (;;) {
         // The reader's own direction and the keys' age; the lock only once
         // it is time, as own_sent belongs to it.
-        if (ssh2_rekey_due(context, rekey, false)) {
+        if (ssh2_rekey_due(rekey, context->bytes_received_since_keys)) {
             TLockGuard guard(*send_lock);
             ssh2_rekey_begin(context, rekey, &channel->gate);
         }
@@ -300,7 +300,7 @@ void ssh2_channel_write(PacketContext* context, Ssh2Channel* channel, TCriticalS
             // While our exchange runs the reader sends without the lock:
             // nothing of the packet layer is looked at then.
             if (!rekey->own_sent) {
-                if (ssh2_rekey_due(context, rekey, true))
+                if (ssh2_rekey_due(rekey, context->bytes_sent_since_keys))
                     ssh2_rekey_begin(context, rekey, &channel->gate);
                 n = channel->gate.Take(std::min<uint32_t>(length, chunk));
             }

@@ -17,9 +17,7 @@ void send_now(PacketContext* context, int type, const std::string& payload) {
 
 }  // namespace
 
-bool ssh2_rekey_due(const PacketContext* context, const Ssh2Rekey* rekey, bool sending) {
-    const uint64_t bytes =
-        sending ? context->bytes_sent_since_keys : context->bytes_received_since_keys;
+bool ssh2_rekey_due(const Ssh2Rekey* rekey, uint64_t bytes) {
     if (rekey->byte_limit != 0 && bytes >= rekey->byte_limit) return true;
     if (rekey->second_limit == 0) return false;
     const auto age = std::chrono::steady_clock::now() - rekey->keys_since;

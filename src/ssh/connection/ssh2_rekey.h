@@ -42,9 +42,11 @@ struct Ssh2Rekey {
 };
 
 // Whether this side should start a re-key: the bytes of the caller's own
-// direction (sent when `sending`, else received) or the keys' age passed a
-// limit. The writer asks under the send lock; the reader without it.
-bool ssh2_rekey_due(const PacketContext* context, const Ssh2Rekey* rekey, bool sending);
+// direction since the keys (`bytes`) or the keys' age passed a limit. The
+// writer asks under the send lock with the bytes sent; the reader without it
+// with the bytes received. Each reads only its own counter: the other one is
+// written by the other thread.
+bool ssh2_rekey_due(const Ssh2Rekey* rekey, uint64_t bytes);
 // Under the send lock: sends our KEXINIT unless it is out already, and
 // closes the gate for channel data.
 void ssh2_rekey_begin(PacketContext* context, Ssh2Rekey* rekey, Ssh2SendGate* gate);
