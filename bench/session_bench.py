@@ -91,18 +91,15 @@ def quenlor_throughput(runs):
     return times
 
 
-def telnet_client_throughput(runs):
+def shell_client_throughput(command, login, runs):
+    """A client started by `command` in a plain tmux pane; `login(term)`
+    answers its prompts, if any, before the shell's."""
     times = []
     term = harness.Terminal()
     term.start()
     try:
-        term.shell("telnet 127.0.0.1 %d" % PEERS.TELNET_PORT)
-        term.wait_for(lambda: term.screen().rstrip().endswith("login:"), "login:", 20)
-        term.send_text(PEERS.TEST_USER)
-        term.send_keys("Enter")
-        term.wait_for(lambda: term.screen().rstrip().endswith("Password:"), "Password:", 20)
-        term.send_text(PEERS.TEST_PASSWORD)
-        term.send_keys("Enter")
+        term.shell(command)
+        login(term)
         prompt = PEERS.TEST_PROMPT.rstrip()
 
         def ready():
@@ -113,6 +110,16 @@ def telnet_client_throughput(runs):
     finally:
         term.stop()
     return times
+
+
+def telnet_client_throughput(runs):
+    def login(term):
+        for prompt, answer in (("login:", PEERS.TEST_USER), ("Password:", PEERS.TEST_PASSWORD)):
+            term.wait_for(lambda: term.screen().rstrip().endswith(prompt), prompt, 20)
+            term.send_text(answer)
+            term.send_keys("Enter")
+
+    return shell_client_throughput("telnet 127.0.0.1 %d" % PEERS.TELNET_PORT, login, runs)
 
 
 def quenlor_ssh2_throughput(cipher, runs):
@@ -135,21 +142,8 @@ def ssh_client_throughput(cipher, runs):
                "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",
                "-o", "PubkeyAuthentication=no", "-p", str(PEERS.SSHD_MODERN_PORT),
                "%s@127.0.0.1" % PEERS.TEST_USER]
-    times = []
-    term = harness.Terminal()
-    term.start()
-    try:
-        term.shell(" ".join(shlex.quote(a) for a in command))
-        prompt = PEERS.TEST_PROMPT.rstrip()
-
-        def ready():
-            term.wait_for(lambda: term.screen().rstrip().endswith(prompt), "the prompt", 30)
-
-        for _ in range(runs):
-            times.append(timed_cat(term, ready))
-    finally:
-        term.stop()
-    return times
+    return shell_client_throughput(" ".join(shlex.quote(a) for a in command), lambda term: None,
+                                   runs)
 
 
 def ssh2(runs):
