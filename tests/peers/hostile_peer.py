@@ -186,7 +186,10 @@ class Relay(Peer):
             if not data:
                 client.shutdown(socket.SHUT_RDWR)
                 return
-            if mode == "cut":
+            # The mode as it is now: a cut asked for while recv waited
+            # applies to this block, else the block that answers the
+            # command typed after the cut would pass whole.
+            if self.current() == "cut":
                 client.sendall(data[:max(1, len(data) // 2)])
                 client.shutdown(socket.SHUT_RDWR)
                 client.close()
