@@ -21,11 +21,11 @@ TMUX = shutil.which("tmux") or "/usr/bin/tmux"
 DEFAULT_TIMEOUT = 10.0
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
+DATA = os.path.join(ROOT, "tests", "data", "e2e")
 sys.path.insert(0, os.path.join(ROOT, "tests", "peers"))
 import env  # noqa: E402  (tests/peers/env.py)
 
 PEERS = env.settings()
-TERMCAP = os.path.join(ROOT, "etc", "termcap")
 BANNER_END = "Press ESC to exit or ALT+A to begin a session."
 CLOSE_QUESTION = "Are you sure you want to close the connection? Y/N"
 REPORT_END = "Press Enter to close..."
@@ -44,20 +44,17 @@ def quenlor_binary():
     return path
 
 
-def quenlor_in(directory, config=None, extra_files=None):
+def quenlor_in(directory, config=None, files=None):
     """Copies the program into `directory` (it reads its configuration from
-    its own directory) with quenlor.cfg when `config` is text and the files
-    of `extra_files` (name: content). Returns the program's path."""
+    its own directory) with quenlor.cfg when `config` is text and `files`
+    (name: content). Returns the program's path."""
     os.makedirs(directory, exist_ok=True)
-    target = os.path.join(directory, "quenlor")
-    shutil.copy2(quenlor_binary(), target)
-    files = dict(extra_files or {})
-    if config is not None:
-        files["quenlor.cfg"] = config
-    for name, content in files.items():
-        with open(os.path.join(directory, name), "w") as f:
-            f.write(content)
-    return target
+    shutil.copy2(quenlor_binary(), os.path.join(directory, "quenlor"))
+    for name, content in dict(files or {}, **{"quenlor.cfg": config}).items():
+        if content is not None:
+            with open(os.path.join(directory, name), "w") as f:
+                f.write(content)
+    return os.path.join(directory, "quenlor")
 
 
 def temp_dir():
@@ -80,7 +77,7 @@ def table(name):
     """The blocks of tests/data/e2e/NAME (split at blank lines), each a list
     of rows whose fields are split at "|", {NAME}s expanded."""
     blocks = [[]]
-    with open(os.path.join(ROOT, "tests", "data", "e2e", name)) as f:
+    with open(os.path.join(DATA, name)) as f:
         for line in f:
             if not line.strip():
                 blocks.append([])
@@ -179,10 +176,6 @@ class Terminal:
         self.send_keys(*keys)
         self.wait_for(lambda: self.bells() > before, "a bell after %s" % (keys,))
 
-    def cursor(self):
-        x, y = self.tmux("display-message", "-p", "-t", "main", "#{cursor_x} #{cursor_y}").split()
-        return int(x), int(y)
-
     def program_pid(self):
         """The pid of the program started with run() (the shell's child)."""
         shell_pid = self.tmux("display-message", "-p", "-t", "main", "#{pane_pid}").strip()
@@ -192,13 +185,11 @@ class Terminal:
 
     def wait_for(self, predicate, what, timeout=DEFAULT_TIMEOUT):
         deadline = time.monotonic() + timeout
-        while True:
-            value = predicate()
-            if value:
-                return value
+        while not (value := predicate()):
             if time.monotonic() > deadline:
                 raise AssertionError("timed out waiting for %s; screen:\n%s" % (what, self.screen()))
             time.sleep(0.05)
+        return value
 
     def wait_for_text(self, text, timeout=DEFAULT_TIMEOUT):
         return self.wait_for(lambda: text in self.screen(), repr(text), timeout)
@@ -209,11 +200,32 @@ class Terminal:
     def wait_title(self, title, timeout=DEFAULT_TIMEOUT):
         self.wait_for(lambda: self.title() == title, "the title %r" % title, timeout)
 
+    def wait_row(self, row, text):
+        self.wait_for(lambda: self.lines()[row].rstrip() == text, "row %d %r" % (row, text))
+
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
         """The exit status of the program started with run()."""
         found = self.wait_for(lambda: re.search(r"__rc=(\d+)", self.screen()), "program exit",
                               timeout)
         return int(found.group(1))
+
+    def wait_prompt(self, timeout=LOGIN_TIMEOUT, rows=None):
+        """The shell prompt ends the screen (or its first `rows` rows)."""
+        self.wait_for(lambda: "\n".join(self.lines()[:rows]).rstrip().endswith(PROMPT),
+                      "the shell prompt", timeout)
+
+    def login(self, timeout=15):
+        """Logs in at the telnet login prompt shown now, up to the shell."""
+        for prompt, answer in (("login:", PEERS.TEST_USER), ("Password:", PEERS.TEST_PASSWORD)):
+            self.wait_for(lambda: self.screen().rstrip().endswith(prompt), repr(prompt), timeout)
+            self.shell(answer)
+        self.wait_prompt(timeout)
+
+    def show(self, index, name=""):
+        """ALT+F<index>; waits until that session is shown."""
+        self.send_keys("M-F%s" % index)
+        want = "Quenlor - (%s): %s" % (index, name)
+        self.wait_for(lambda: self.title().startswith(want), want)
 
     def terminal_modes(self):
         """Those of SANE_MODES the pane's terminal has after the program,
@@ -224,6 +236,32 @@ class Terminal:
         found = self.wait_for(lambda: re.search(r"__modes (.*) __end", self.screen()),
                               "stty output")
         return sorted(found.group(1).split(), key=lambda m: m.lstrip("-"))
+
+    STEPS = {"type": lambda t, a: t.send_text(a), "keys": lambda t, a: t.send_keys(*a.split()),
+             "cmd": lambda t, a: t.shell(a), "see": lambda t, a: t.wait_for_text(a),
+             "gone": lambda t, a: t.wait_gone(a), "title": lambda t, a: t.wait_title(a),
+             "bell": lambda t, a: t.expect_bell(*a.split()), "prompt": lambda t, a: t.wait_prompt(rows=int(a) if a else None),
+             "login": lambda t, a: t.login(), "show": lambda t, a: t.show(*a.split()),
+             "row": lambda t, a: t.wait_row(int(a.partition(" ")[0]), a.partition(" ")[2]),
+             "resize": lambda t, a: t.resize(*map(int, a.split())),
+             "end": lambda t, a: t.wait_for(lambda: t.screen().rstrip().endswith(a), "end " + a)}
+
+    def walk(self, name, part):
+        """Runs part `part` of the step list tests/data/e2e/NAME: lines of a
+        verb of STEPS and its text (\\e is ESC, \\n a line end, {NAME} the
+        peers' setting), under "[part]" up to the next part."""
+        with open(os.path.join(DATA, name)) as f:
+            lines = f.read().split("\n")
+        start = lines.index("[%s]" % part) + 1
+        for number in range(start, len(lines)):
+            verb, _, text = lines[number].partition(" ")
+            if verb.startswith("["):
+                break
+            if verb and not verb.startswith("#"):
+                try:
+                    self.STEPS[verb](self, expand(text).replace("\\e", "\x1b").replace("\\n", "\n"))
+                except AssertionError as e:
+                    raise AssertionError("%s:%d: %s" % (name, number + 1, e)) from None
 
 
 def host(name, address, *lines):
@@ -251,7 +289,7 @@ class PeerSession:
 
     def __init__(self, cfg, *args, width=80, height=25, env=None):
         self.dir = temp_dir()
-        with open(TERMCAP) as f:
+        with open(os.path.join(ROOT, "etc", "termcap")) as f:
             self.program = quenlor_in(self.dir, cfg, {"termcap": f.read()})
         self.term = Terminal(width, height)
         self.args = args
@@ -276,54 +314,29 @@ class PeerSession:
         with open(self.path(name), mode) as f:
             return f.read()
 
-    def find(self, name):
-        """Shows the session of host `name` (ALT+N until its title): a
-        closed session's followers move down one number."""
-        for _ in range(13):
-            title = self.term.title()
-            if title.endswith("): " + name):
-                return
-            self.term.send_keys("M-n")
-            self.term.wait_for(lambda: self.term.title() != title, "the next session")
-        raise AssertionError("no session of " + name)
-
-    def show(self, index, name=None):
-        """ALT+F<index>; waits until that session is shown."""
-        self.term.send_keys("M-F%d" % index)
-        want = "Quenlor - (%d): %s" % (index, name) if name else "Quenlor - (%d):" % index
-        self.term.wait_for(lambda: self.term.title().startswith(want), want)
-
     def login(self, timeout=15):
-        """Logs in at the telnet login prompt shown now; returns when the
-        shell prompt is there."""
-        t = self.term
-        for prompt, answer in (("login:", PEERS.TEST_USER), ("Password:", PEERS.TEST_PASSWORD)):
-            t.wait_for(lambda: t.screen().rstrip().endswith(prompt), repr(prompt), timeout)
-            t.send_text(answer)
-            t.send_keys("Enter")
-        self.wait_prompt(timeout)
+        self.term.login(timeout)
 
     def wait_prompt(self, timeout=10, rows=None):
-        """The shell prompt ends the screen (or its first `rows` rows)."""
-        t = self.term
-        t.wait_for(lambda: "\n".join(t.lines()[:rows]).rstrip().endswith(PROMPT),
-                   "the shell prompt", timeout)
+        self.term.wait_prompt(timeout, rows)
 
     def command(self, text, expect=None, timeout=10):
         """Types a command and ENTER; waits for `expect` on the screen."""
-        self.term.send_text(text)
-        self.term.send_keys("Enter")
+        self.term.shell(text)
         if expect is not None:
             self.term.wait_for_text(expect, timeout)
 
-    def shell_and_exit(self, tag, title="Quenlor"):
-        """The shell runs a command and shows its output; `exit` ends the
-        session and its screen, and the title becomes `title`."""
-        self.wait_prompt(LOGIN_TIMEOUT)
-        self.command("echo %s-$((6*7))" % tag, "%s-42" % tag)
-        self.wait_prompt()
-        self.command("exit")
-        self.term.wait_title(title, LOGIN_TIMEOUT)
+    def find(self, name):
+        """Shows the session of host `name` (ALT+N until its title): a
+        closed session's followers move down one number."""
+        t = self.term
+        for _ in range(13):
+            title = t.title()
+            if title.endswith("): " + name):
+                return
+            t.send_keys("M-n")
+            t.wait_for(lambda: t.title() != title, "the next session")
+        raise AssertionError("no session of " + name)
 
     def answer(self, steps, expect, timeout=LOGIN_TIMEOUT):
         """The shown session: waits for each step's text and types its
@@ -336,8 +349,7 @@ class PeerSession:
             if answer == "ESC":
                 t.send_keys("Escape")
             elif answer is not None:
-                t.send_text(answer)
-                t.send_keys("Enter")
+                t.shell(answer)
         ends = (PROMPT, REPORT_END, "(yes/no)?")
         end = t.wait_for(lambda: next((e for e in ends if t.screen().rstrip().endswith(e)), None),
                          "the end of the login", timeout)
@@ -348,7 +360,7 @@ class PeerSession:
             return False
         tag = uuid.uuid4().hex[:6]
         self.command("echo %s-$((40+2))" % tag, "%s-42" % tag)
-        self.wait_prompt()
+        t.wait_prompt()
         return True
 
     def exit_shell(self, name):

@@ -1,6 +1,6 @@
 """The program without any server: the banner, the hot keys and the connect
 prompt, configuration errors and signals, the installed program and the
-demo's replay."""
+demo's replay. The walks are tests/data/e2e/local.steps."""
 
 import os
 import shutil
@@ -9,12 +9,11 @@ import subprocess
 import unittest
 
 import harness
-from harness import BANNER_END, CLOSE_QUESTION, REPORT_END, SANE_MODES, closed_port
+from harness import BANNER_END, SANE_MODES, closed_port, host
 
+STEPS = "local.steps"
 INSTALLED = ("bin/quenlor", "share/quenlor/quenlor.cfg", "share/quenlor/termcap",
              "share/quenlor/demo.cap", "share/man/man1/quenlor.1")
-READ_ONLY = "Exception: TFileConnection::PutBuffer. TFileConnection is read only connection."
-DEMO_TITLE = "Quenlor 3.24 - a captured telnet session, replayed"
 
 
 class LocalTest(unittest.TestCase):
@@ -39,51 +38,13 @@ class LocalTest(unittest.TestCase):
 
     def test_banner_keys_and_connect_prompt(self):
         t = self.term
-        self.start(harness.host("alpha", "telnet:127.0.0.1:%d" % closed_port()))
-        t.wait_for_text(BANNER_END)
-        lines = t.lines()
-        self.assertEqual(lines[0], "Quenlor, version 3.24")
-        self.assertEqual(lines[4], "This one is a beta version, so... don't expect it's bug free...")
-        self.assertEqual(lines[8], BANNER_END)
-        self.assertEqual((t.title(), t.cursor(), t.bells()), ("Quenlor", (0, 11), 0))
+        self.start(host("alpha", "telnet:127.0.0.1:%d" % closed_port()))
+        t.walk(STEPS, "banner")
+        cursor = t.tmux("display-message", "-p", "-t", "main", "#{cursor_x} #{cursor_y}").split()
+        self.assertEqual((cursor, t.bells()), (["0", "11"], 0))
         # Standard error was the terminal: it goes to a log file instead.
         self.assertTrue(os.path.exists(os.path.join(self.dir, "quenlor-errors.log")))
-        # Keys for sessions beep while there is none; CTRL+C is a key, not a signal.
-        for key in ("M-n", "M-F5", "M-p"):
-            t.expect_bell(key)
-        t.send_keys("C-c")
-        self.assertEqual(t.title(), "Quenlor")
-        t.send_keys("M-a")
-        t.wait_for(lambda: t.lines()[11] == "Connect to:", "the connect prompt")
-        t.expect_bell("Enter")  # an empty line: beeps, keeps prompting
-        t.send_text("somehost")
-        t.send_keys("BSpace", "BSpace")
-        t.wait_for(lambda: t.lines()[11] == "Connect to: someho", "backspace")
-        t.send_keys("Escape")  # clears the prompt line; the banner stays
-        t.wait_for(lambda: t.lines()[11] == "", "the prompt cleared")
-        self.assertIn(BANNER_END, t.screen())
-        # History offers the defined host; its session fails on a screen of
-        # its own and waits, then the banner comes back.
-        t.send_keys("M-a")
-        t.wait_for_text("Connect to:")
-        t.send_keys("Up")
-        t.wait_for_text("Connect to: alpha")
-        t.send_keys("Enter")
-        t.wait_title("Quenlor - (1): alpha")
-        t.wait_for_text(REPORT_END)
-        self.assertNotIn(BANNER_END, t.screen())
-        t.send_keys("Enter")
-        t.wait_title("Quenlor")
-        t.wait_for_text(BANNER_END)
-        # Wipe the pane behind the program's back; only a redraw brings the
-        # banner back, and a resize (SIGWINCH) is what asks for one.
-        t.tmux("send-keys", "-t", "main", "-R")
-        t.wait_gone(BANNER_END)
-        t.resize(60, 20)
-        t.wait_for_text(BANNER_END)
-        t.resize(80, 25)
-        t.wait_for(lambda: t.lines()[0] == "Quenlor, version 3.24", "redraw")
-        t.send_keys("Escape")
+        t.walk(STEPS, "keys")
         self.ends(0)
         self.assertNotIn("Quenlor, version", t.screen())  # the alternate screen is gone
 
@@ -92,20 +53,15 @@ class LocalTest(unittest.TestCase):
         for config, message in (
                 (None, "Exception: Unable to open config file: quenlor.cfg.\n"),
                 ("TERM=ansi\nNO_SUCH_KEY=1\n",
-                 "Exception: Config error. Bad line: |NO_SUCH_KEY=1|. Line number: 2.\n")):
+                 "Exception: Config error. Bad line: |NO_SUCH_KEY=1|. Line number: 2.\n"),
+                (host("x", "ssh2:x", "SSH_CIPHERS=aes128-ctr,rot13"),
+                 "Config error. Unknown SSH algorithm for SSH_CIPHERS: rot13.")):
             self.start(config)
             self.ends(0)
             self.assertIn(message, t.screen())
-        # The configuration is loaded before any host argument is used: the
-        # defined host gives a refused connection, not a failed lookup.
-        other = harness.host("somehost", "telnet:127.0.0.1:%d" % closed_port())
+        other = host("somehost", "telnet:127.0.0.1:%d" % closed_port())
         self.start("", "somehost", "-cfg=other.cfg", files={"other.cfg": other})
-        t.wait_title("Quenlor - (1): somehost")
-        t.wait_for_text(REPORT_END)
-        self.assertNotIn("Bad address", t.screen())
-        t.send_keys("Enter")
-        t.wait_for_text(BANNER_END)
-        t.send_keys("Escape")
+        t.walk(STEPS, "other configuration")
         self.ends(0, restored=False)
         # SIGTERM and SIGHUP end with status 1; a fatal signal still kills
         # the process, after the terminal is back.
@@ -125,7 +81,7 @@ class LocalTest(unittest.TestCase):
         for name in INSTALLED:
             self.assertTrue(os.path.isfile(os.path.join(prefix, name)), name)
         program = os.path.join(prefix, "bin", "quenlor")
-        os.makedirs(home)
+        os.makedirs(os.path.join(home, "quenlor"))
         for option, text, status in (("--help", "Usage: quenlor", 0), ("--version", "quenlor ", 0),
                                      ("--no-such-option", "", 2)):
             result = subprocess.run([program, option], capture_output=True, text=True,
@@ -136,40 +92,22 @@ class LocalTest(unittest.TestCase):
         # and the demo's capture and termcap are found beside it.
         t.shell("cd " + home)
         t.run("env", "XDG_CONFIG_HOME=" + home, program, "demo", "demo")
-        t.wait_title("Quenlor - (2): demo")
-        t.wait_for_text("ALT+X, Y closes it.")
-        lines = t.lines()
-        self.assertEqual(lines[1].strip(), "║" + " " * 14 + DEMO_TITLE + " " * 14 + "║")
-        self.assertEqual(lines[11].strip(),
-                         "Съешь же ещё этих мягких французских булок, да выпей чаю.")
-        self.assertEqual(lines[15].strip(), "┌" + "─" * 13 + "┬" + "─" * 26 + "┐")
-        self.assertEqual(lines[20].rstrip()[-1], "█")
-        # Typing into a replay ends that session alone.
-        t.send_text("a")
-        t.wait_for_text(READ_ONLY)
-        t.send_keys("M-F1")
-        t.wait_title("Quenlor - (1): demo")
-        t.wait_gone(READ_ONLY)
-        self.assertIn(DEMO_TITLE, t.screen())
-        t.send_keys("M-F2")
-        t.wait_for_text(READ_ONLY)
-        t.send_keys("Enter")
-        t.wait_title("Quenlor - (1): demo")
-        t.expect_bell("M-F2")  # gone
-        t.send_keys("M-x")
-        t.wait_for_text(CLOSE_QUESTION)
-        t.send_text("y")
-        t.wait_for_text(BANNER_END)
-        t.send_keys("Escape")
+        t.walk(STEPS, "demo")
+        lines = [line.strip() for line in t.lines()]
+        self.assertEqual(lines[1], "║%s║" % "Quenlor 3.24 - a captured telnet session, replayed"
+                         .center(78))
+        self.assertEqual(lines[11], "Съешь же ещё этих мягких французских булок, да выпей чаю.")
+        self.assertEqual(lines[15], "┌" + "─" * 13 + "┬" + "─" * 26 + "┐")
+        self.assertEqual(lines[20][-1], "█")
+        t.walk(STEPS, "replay typed")
         self.ends(0, restored=False)
         # A configuration in the user's folder comes first, and its relative
         # termcap name is taken from that folder.
-        folder = os.path.join(home, "quenlor")
-        os.makedirs(folder)
-        shutil.copy(os.path.join(prefix, "share/quenlor/demo.cap"), os.path.join(folder, "mine.cap"))
-        shutil.copy(os.path.join(prefix, "share/quenlor/termcap"), os.path.join(folder, "mytermcap"))
-        with open(os.path.join(folder, "quenlor.cfg"), "w") as f:
-            f.write("TERM=cons25r\nTERMCAP=mytermcap\n" + harness.host("mine", "file:mine.cap"))
+        for source, target in (("demo.cap", "mine.cap"), ("termcap", "mytermcap")):
+            shutil.copy(os.path.join(prefix, "share/quenlor", source),
+                        os.path.join(home, "quenlor", target))
+        with open(os.path.join(home, "quenlor", "quenlor.cfg"), "w") as f:
+            f.write("TERM=cons25r\nTERMCAP=mytermcap\n" + host("mine", "file:mine.cap"))
         t.run("env", "XDG_CONFIG_HOME=" + home, program, "mine")
         t.wait_for_text("ALT+X, Y closes it.")
         self.assertEqual(t.title(), "Quenlor - (1): mine")

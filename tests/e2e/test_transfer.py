@@ -32,12 +32,13 @@ class TransferTest(unittest.TestCase):
         rekeys = npm_rekeys()
         with PeerSession(cfg, *[name for name, _, _ in SESSIONS]) as s:
             t = s.term
+            t.wait_title("Quenlor - (3): npm", LOGIN_TIMEOUT)  # keys before that would be lost
             for index, (name, _, count) in enumerate(SESSIONS, 1):
-                s.show(index, name)
+                s.term.show(index, name)
                 s.wait_prompt(LOGIN_TIMEOUT)
                 s.command("seq 1 %d; echo seq-$((6*7))-done" % count)
             for index, (name, _, _) in enumerate(SESSIONS, 1):
-                s.show(index, name)
+                s.term.show(index, name)
                 t.wait_for_text("seq-42-done", 180)
                 s.wait_prompt(30)
             self.assertGreaterEqual(npm_rekeys() - rekeys, 3)
@@ -46,7 +47,7 @@ class TransferTest(unittest.TestCase):
             line = "%07d " + "abcdefghijklmnopqrstuvwxyz0123456789" * 2 + "\n"
             for index, size in ((1, 4 << 20), (2, 2 << 20)):
                 text = "".join(line % i for i in range(size // (len(line) + 3) + 1)).encode()
-                s.show(index)
+                s.term.show(index)
                 if index == 1:
                     t.send_keys("M-q")  # no window-size message in protocol 2: nothing happens
                 s.command("stty -echo; cat > paste.txt; stty echo; md5sum paste.txt; "
