@@ -1,11 +1,7 @@
-"""Drives build/quenlor inside a detached tmux session, for end-to-end tests.
-
-Each Terminal has its own tmux server (-L socket), a fixed size (80x25 by
-default) and a plain bash in the pane. The program runs in that shell, so a
-test can check what the shell gets back afterwards: the exit status, the
-terminal modes (stty) and the title. Every wait is bounded; a time-out
-raises AssertionError with the screen.
-"""
+"""Drives build/quenlor in a plain bash of a detached tmux server of its own
+(Terminal), so that a test also sees what the shell gets back afterwards:
+exit status, terminal modes, title. Every wait is bounded; a time-out raises
+AssertionError with the screen."""
 
 import os
 import re
@@ -45,9 +41,8 @@ def quenlor_binary():
 
 
 def quenlor_in(directory, config=None, files=None):
-    """Copies the program into `directory` (it reads its configuration from
-    its own directory) with quenlor.cfg when `config` is text and `files`
-    (name: content). Returns the program's path."""
+    """The program copied into `directory`, where it reads quenlor.cfg
+    (`config`) and the other `files` (name: content)."""
     os.makedirs(directory, exist_ok=True)
     shutil.copy2(quenlor_binary(), os.path.join(directory, "quenlor"))
     for name, content in dict(files or {}, **{"quenlor.cfg": config}).items():
@@ -74,8 +69,7 @@ def expand(text):
 
 
 def table(name):
-    """The blocks of tests/data/e2e/NAME (split at blank lines), each a list
-    of rows whose fields are split at "|", {NAME}s expanded."""
+    """The blocks (between blank lines) of rows of fields ("|") of NAME."""
     blocks = [[]]
     with open(os.path.join(DATA, name)) as f:
         for line in f:
@@ -123,13 +117,6 @@ class Terminal:
         if os.path.exists(self.bell_file):
             os.remove(self.bell_file)
 
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-
     def send_keys(self, *keys):
         """tmux key names: "Escape", "Enter", "M-a", "F1", "Up" ..."""
         self.tmux("send-keys", "-t", "main", *keys)
@@ -146,8 +133,7 @@ class Terminal:
         self.wait_for(lambda: self.screen().strip() == "$", "a clear shell screen")
 
     def run(self, program, *args):
-        """Starts the program in the shell; its exit status is printed after
-        it ends (read it with wait_exit)."""
+        """Starts the program; the shell prints its exit status (wait_exit)."""
         quoted = " ".join("'" + a.replace("'", "'\\''") + "'" for a in (program,) + args)
         self.shell(quoted + "; echo __rc=$?")
 
@@ -165,10 +151,7 @@ class Terminal:
         return self.tmux("display-message", "-p", "-t", "main", "#{pane_title}").rstrip("\n")
 
     def bells(self):
-        if not os.path.exists(self.bell_file):
-            return 0
-        with open(self.bell_file) as f:
-            return len(f.read())
+        return os.path.getsize(self.bell_file) if os.path.exists(self.bell_file) else 0
 
     def expect_bell(self, *keys):
         """Sends `keys` and waits for the bell they ring."""
@@ -200,9 +183,6 @@ class Terminal:
     def wait_title(self, title, timeout=DEFAULT_TIMEOUT):
         self.wait_for(lambda: self.title() == title, "the title %r" % title, timeout)
 
-    def wait_row(self, row, text):
-        self.wait_for(lambda: self.lines()[row].rstrip() == text, "row %d %r" % (row, text))
-
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
         """The exit status of the program started with run()."""
         found = self.wait_for(lambda: re.search(r"__rc=(\d+)", self.screen()), "program exit",
@@ -228,8 +208,7 @@ class Terminal:
         self.wait_for(lambda: self.title().startswith(want), want)
 
     def terminal_modes(self):
-        """Those of SANE_MODES the pane's terminal has after the program,
-        "-" before the ones that are off, sorted."""
+        """SANE_MODES as the shell's terminal has them ("-" before those off)."""
         # The marker is split in the command so only the output matches.
         self.shell("echo __mo\"\"des $(stty -a | tr ';' '\\n' | grep -E -w -o -- "
                    "'-?(icanon|echo|isig|icrnl|opost)' | tr '\\n' ' ') __end")
@@ -240,16 +219,17 @@ class Terminal:
     STEPS = {"type": lambda t, a: t.send_text(a), "keys": lambda t, a: t.send_keys(*a.split()),
              "cmd": lambda t, a: t.shell(a), "see": lambda t, a: t.wait_for_text(a),
              "gone": lambda t, a: t.wait_gone(a), "title": lambda t, a: t.wait_title(a),
-             "bell": lambda t, a: t.expect_bell(*a.split()), "prompt": lambda t, a: t.wait_prompt(rows=int(a) if a else None),
-             "login": lambda t, a: t.login(), "show": lambda t, a: t.show(*a.split()),
-             "row": lambda t, a: t.wait_row(int(a.partition(" ")[0]), a.partition(" ")[2]),
+             "bell": lambda t, a: t.expect_bell(*a.split()), "login": lambda t, a: t.login(),
+             "prompt": lambda t, a: t.wait_prompt(rows=int(a) if a else None),
+             "show": lambda t, a: t.show(*a.split()),
+             "row": lambda t, a: t.wait_for(lambda: t.lines()[int(a.split(" ")[0])].rstrip() ==
+                                            a.partition(" ")[2], "row " + a),
              "resize": lambda t, a: t.resize(*map(int, a.split())),
              "end": lambda t, a: t.wait_for(lambda: t.screen().rstrip().endswith(a), "end " + a)}
 
     def walk(self, name, part):
-        """Runs part `part` of the step list tests/data/e2e/NAME: lines of a
-        verb of STEPS and its text (\\e is ESC, \\n a line end, {NAME} the
-        peers' setting), under "[part]" up to the next part."""
+        """Runs the lines under "[part]" of tests/data/e2e/NAME: a verb of
+        STEPS and its text (\\e is ESC, \\n a line end, {NAME} expanded)."""
         with open(os.path.join(DATA, name)) as f:
             lines = f.read().split("\n")
         start = lines.index("[%s]" % part) + 1
@@ -283,9 +263,8 @@ def config(extra="", port=None):
 
 
 class PeerSession:
-    """Quenlor in a tmux pane, in a directory of its own with the
-    configuration and the terminal descriptions; `env` is exported in the
-    shell before the program starts."""
+    """Quenlor in a Terminal, in a folder of its own with the configuration
+    and etc/termcap; `env` is exported in the shell before it starts."""
 
     def __init__(self, cfg, *args, width=80, height=25, env=None):
         self.dir = temp_dir()
@@ -327,8 +306,7 @@ class PeerSession:
             self.term.wait_for_text(expect, timeout)
 
     def find(self, name):
-        """Shows the session of host `name` (ALT+N until its title): a
-        closed session's followers move down one number."""
+        """ALT+N until host `name` is shown (closing renumbers sessions)."""
         t = self.term
         for _ in range(13):
             title = t.title()
@@ -339,10 +317,9 @@ class PeerSession:
         raise AssertionError("no session of " + name)
 
     def answer(self, steps, expect, timeout=LOGIN_TIMEOUT):
-        """The shown session: waits for each step's text and types its
-        answer and ENTER ("ESC" is that key, None types nothing); then it
-        ends in its shell (`expect` "shell"), where a command runs, or in a
-        report that shows `expect`. No secret ever shows. True for a shell."""
+        """Answers the shown session's prompts (text, answer: "ESC" or None
+        for no line); it ends in a shell (`expect` "shell": True) or a report
+        showing `expect`. No secret ever shows."""
         t = self.term
         for text, answer in steps:
             t.wait_for_text(text, timeout)
@@ -372,8 +349,7 @@ class PeerSession:
                            LOGIN_TIMEOUT)
 
     def fails_with(self, *texts):
-        """The session reports its end with every one of `texts`; ENTER
-        closes it."""
+        """The session reports its end with all `texts`; ENTER closes it."""
         t = self.term
         t.wait_for_text(REPORT_END, LOGIN_TIMEOUT)
         screen, title = t.screen(), t.title()
@@ -383,8 +359,7 @@ class PeerSession:
         t.wait_for(lambda: t.title() != title, "the session closed")
 
     def finish(self):
-        """ESC at the banner ends the program with status 0, the terminal's
-        modes restored."""
+        """ESC at the banner ends the program: status 0, modes restored."""
         t = self.term
         t.wait_for_text(BANNER_END, LOGIN_TIMEOUT)
         t.send_keys("Escape")

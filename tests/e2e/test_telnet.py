@@ -1,12 +1,11 @@
 """Telnet sessions end to end against the telnet peer of tests/peers
 (inetutils-telnetd, the test account): three sessions of one program, one
-of them through a relay that records what the server sent; the walks are
+of them through a relay that records what the server sent. The walks are
 tests/data/e2e/telnet.steps."""
 
-import contextlib
 import re
-import socket
-import threading
+import subprocess
+import time
 import unittest
 
 from harness import PEERS, PROMPT, PeerSession, closed_port, config, host
@@ -14,38 +13,16 @@ from harness import PEERS, PROMPT, PeerSession, closed_port, config, host
 STEPS = "telnet.steps"
 
 
-class RecordingProxy:
-    """Relays one connection from 127.0.0.1:port to the telnet peer and
-    keeps every byte the server sent."""
-
-    def __init__(self):
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.listener.settimeout(20)
-        self.port = self.listener.getsockname()[1]
-        self.from_server = bytearray()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        client, _ = self.listener.accept()
-        server = socket.create_connection(("127.0.0.1", PEERS.TELNET_PORT), timeout=10)
-
-        def pump(src, dst, record):
-            with contextlib.suppress(OSError):
-                while data := src.recv(65536):
-                    record.extend(data)
-                    dst.sendall(data)
-                dst.shutdown(socket.SHUT_WR)
-
-        threading.Thread(target=pump, args=(client, server, bytearray()), daemon=True).start()
-        pump(server, client, self.from_server)
-        client.close()
-        server.close()
-
-    def close(self):
-        self.thread.join(20)
-        self.listener.close()
-        return bytes(self.from_server)
+def relay(port, dump):
+    """socat relaying 127.0.0.1:port to the telnet peer, the server's bytes
+    dumped into `dump`; returns once it listens."""
+    socat = subprocess.Popen(["socat", "-R", dump, "TCP-LISTEN:%d,bind=127.0.0.1" % port,
+                              "TCP:127.0.0.1:%d" % PEERS.TELNET_PORT])
+    for _ in range(200):
+        if ":%d " % port in subprocess.run(["ss", "-Hltn"], capture_output=True, text=True).stdout:
+            return socat
+        time.sleep(0.05)
+    raise AssertionError("socat does not listen")
 
 
 def strip_telnet(data):
@@ -57,10 +34,12 @@ def strip_telnet(data):
 
 class TelnetTest(unittest.TestCase):
     def test_three_sessions_through_their_features(self):
-        proxy = RecordingProxy()
-        cfg = config(host("logged", "telnet:127.0.0.1:%d" % proxy.port, "LOG_FILE=full:raw.log"))
-        refused = "telnet:127.0.0.1:%d" % closed_port()
-        with PeerSession(cfg, "logged", "peer", refused) as s:
+        port, refused = closed_port(), "telnet:127.0.0.1:%d" % closed_port()
+        s = PeerSession(config(host("logged", "telnet:127.0.0.1:%d" % port, "LOG_FILE=full:raw.log")),
+                        "logged", "peer", refused)
+        socat = relay(port, s.path("sent"))
+        self.addCleanup(socat.kill)
+        with s:
             t = s.term
             t.wait_title("Quenlor - (3): " + refused)
             t.walk(STEPS, "refused")
@@ -81,14 +60,15 @@ class TelnetTest(unittest.TestCase):
             t.wait_for(lambda: t.tmux("show-buffer", check=False) == "selectme-123",
                        "the copied text in tmux's buffer")
             t.walk(STEPS, "paste")
-            t.wait_for(lambda: b"late-12" in proxy.from_server, "the late output sent", 15)
+            t.wait_for(lambda: b"late-12" in s.read("sent"), "the late output sent", 15)
             self.assertNotIn("late-12", t.screen())
             t.walk(STEPS, "resume")
             # The host ends the session: session 2 moves down, and the raw
             # log holds exactly what the server sent.
             s.command("exit")
             t.wait_title("Quenlor - (1): peer")
-            sent = proxy.close()
+            self.assertEqual(socat.wait(10), 0)
+            sent = s.read("sent")
             self.assertGreater(len(sent), 2000)
             self.assertEqual(s.read("raw.log"), strip_telnet(sent))
             self.assertIn(b"".join(b"line %03d\r\n" % i for i in range(1, 201)), sent)
