@@ -15,8 +15,7 @@ import uuid
 
 TMUX = shutil.which("tmux") or "/usr/bin/tmux"
 DEFAULT_TIMEOUT = 10.0
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.join(HERE, "..", "..")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 DATA = os.path.join(ROOT, "tests", "data", "e2e")
 sys.path.insert(0, os.path.join(ROOT, "tests", "peers"))
 import env  # noqa: E402  (tests/peers/env.py)
@@ -27,7 +26,6 @@ CLOSE_QUESTION = "Are you sure you want to close the connection? Y/N"
 REPORT_END = "Press Enter to close..."
 PROMPT = PEERS.TEST_PROMPT.rstrip()
 LOGIN_TIMEOUT = 30
-SECRETS = (PEERS.TEST_PASSWORD, PEERS.USER_KEY_PASSPHRASE)
 SANE_MODES = ["echo", "icanon", "icrnl", "isig", "opost"]
 
 
@@ -52,23 +50,32 @@ def quenlor_in(directory, config=None, files=None):
     return os.path.join(directory, "quenlor")
 
 
-def temp_dir():
-    return tempfile.mkdtemp(prefix="quenlor-e2e-")
-
-
-def closed_port():
-    """A port on 127.0.0.1 that nothing listens on (taken, then let go)."""
+def closed_port():  # taken, then let go: nothing listens there
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
 
 
-def expand(text):
-    """`text` with every {NAME} replaced by the peers' setting NAME."""
-    return re.sub(r"\{([A-Z0-9_]+)\}", lambda m: str(getattr(PEERS, m.group(1))), text)
+def serve(port, log, *args):
+    """Starts a server process of a test (output into `log`); returns it
+    once it listens on 127.0.0.1:port."""
+    with open(log, "wb") as f:
+        server = subprocess.Popen(args, stdout=f, stderr=subprocess.STDOUT)
+    deadline = time.monotonic() + 20
+    while ":%d " % port not in subprocess.run(["ss", "-Hltn"], capture_output=True,
+                                              text=True).stdout:
+        assert time.monotonic() < deadline, "nothing listens on port %d" % port
+        time.sleep(0.05)
+    return server
 
 
-def table(name):
+def expand(text, **extra):
+    """`text` with every {NAME} replaced by the peers' setting NAME (or `extra`'s)."""
+    values = dict(vars(PEERS), **extra)
+    return re.sub(r"\{([A-Z0-9_]+)\}", lambda m: str(values[m.group(1)]), text)
+
+
+def table(name, **extra):
     """The blocks (between blank lines) of rows of fields ("|") of NAME."""
     blocks = [[]]
     with open(os.path.join(DATA, name)) as f:
@@ -76,7 +83,7 @@ def table(name):
             if not line.strip():
                 blocks.append([])
             elif not line.startswith("#"):
-                blocks[-1].append([expand(x.strip()) for x in line.split("|")])
+                blocks[-1].append([expand(x.strip(), **extra) for x in line.split("|")])
     return [b for b in blocks if b]
 
 
@@ -170,7 +177,7 @@ class Terminal:
         deadline = time.monotonic() + timeout
         while not (value := predicate()):
             if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for %s; screen:\n%s" % (what, self.screen()))
+                raise AssertionError("no %s in time; screen:\n%s" % (what, self.screen()))
             time.sleep(0.05)
         return value
 
@@ -185,8 +192,7 @@ class Terminal:
 
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
         """The exit status of the program started with run()."""
-        found = self.wait_for(lambda: re.search(r"__rc=(\d+)", self.screen()), "program exit",
-                              timeout)
+        found = self.wait_for(lambda: re.search(r"__rc=(\d+)", self.screen()), "exit", timeout)
         return int(found.group(1))
 
     def wait_prompt(self, timeout=LOGIN_TIMEOUT, rows=None):
@@ -212,8 +218,7 @@ class Terminal:
         # The marker is split in the command so only the output matches.
         self.shell("echo __mo\"\"des $(stty -a | tr ';' '\\n' | grep -E -w -o -- "
                    "'-?(icanon|echo|isig|icrnl|opost)' | tr '\\n' ' ') __end")
-        found = self.wait_for(lambda: re.search(r"__modes (.*) __end", self.screen()),
-                              "stty output")
+        found = self.wait_for(lambda: re.search(r"__modes (.*) __end", self.screen()), "stty")
         return sorted(found.group(1).split(), key=lambda m: m.lstrip("-"))
 
     STEPS = {"type": lambda t, a: t.send_text(a), "keys": lambda t, a: t.send_keys(*a.split()),
@@ -232,16 +237,15 @@ class Terminal:
         STEPS and its text (\\e is ESC, \\n a line end, {NAME} expanded)."""
         with open(os.path.join(DATA, name)) as f:
             lines = f.read().split("\n")
-        start = lines.index("[%s]" % part) + 1
-        for number in range(start, len(lines)):
+        number = lines.index("[%s]" % part) + 1
+        while number < len(lines) and not lines[number].startswith("["):
             verb, _, text = lines[number].partition(" ")
-            if verb.startswith("["):
-                break
-            if verb and not verb.startswith("#"):
-                try:
+            number += 1
+            try:
+                if verb and not verb.startswith("#"):
                     self.STEPS[verb](self, expand(text).replace("\\e", "\x1b").replace("\\n", "\n"))
-                except AssertionError as e:
-                    raise AssertionError("%s:%d: %s" % (name, number + 1, e)) from None
+            except AssertionError as e:
+                raise AssertionError("%s:%d: %s" % (name, number, e)) from None
 
 
 def host(name, address, *lines):
@@ -267,7 +271,7 @@ class PeerSession:
     and etc/termcap; `env` is exported in the shell before it starts."""
 
     def __init__(self, cfg, *args, width=80, height=25, env=None):
-        self.dir = temp_dir()
+        self.dir = tempfile.mkdtemp(prefix="quenlor-e2e-")
         with open(os.path.join(ROOT, "etc", "termcap")) as f:
             self.program = quenlor_in(self.dir, cfg, {"termcap": f.read()})
         self.term = Terminal(width, height)
@@ -293,11 +297,8 @@ class PeerSession:
         with open(self.path(name), mode) as f:
             return f.read()
 
-    def login(self, timeout=15):
-        self.term.login(timeout)
-
-    def wait_prompt(self, timeout=10, rows=None):
-        self.term.wait_prompt(timeout, rows)
+    def __getattr__(self, name):  # login, wait_prompt ...: those of its Terminal
+        return getattr(self.term, name)
 
     def command(self, text, expect=None, timeout=10):
         """Types a command and ENTER; waits for `expect` on the screen."""
@@ -317,11 +318,12 @@ class PeerSession:
         raise AssertionError("no session of " + name)
 
     def answer(self, steps, expect, timeout=LOGIN_TIMEOUT):
-        """Answers the shown session's prompts (text, answer: "ESC" or None
-        for no line); it ends in a shell (`expect` "shell": True) or a report
-        showing `expect`. No secret ever shows."""
+        """Answers the shown session's prompts ("text => answer" or a text
+        only waited for, ";" between; "ESC" is the key); it ends in a shell
+        (`expect` "shell": True) or a report showing `expect`. No secret shows."""
         t = self.term
-        for text, answer in steps:
+        for step in filter(None, steps.split(";")):
+            text, answer = (step.split(" => ") + [None])[:2]
             t.wait_for_text(text, timeout)
             if answer == "ESC":
                 t.send_keys("Escape")
@@ -331,9 +333,10 @@ class PeerSession:
         end = t.wait_for(lambda: next((e for e in ends if t.screen().rstrip().endswith(e)), None),
                          "the end of the login", timeout)
         assert end == (PROMPT if expect == "shell" else REPORT_END), t.screen()
-        assert not [x for x in SECRETS if x in t.screen()], t.screen()
+        assert PEERS.TEST_PASSWORD not in t.screen(), t.screen()
+        assert PEERS.USER_KEY_PASSPHRASE not in t.screen(), t.screen()
         if expect != "shell":
-            self.fails_with(expect)
+            self.fails_with(*expect.split(";"))
             return False
         tag = uuid.uuid4().hex[:6]
         self.command("echo %s-$((40+2))" % tag, "%s-42" % tag)
@@ -345,8 +348,7 @@ class PeerSession:
         self.find(name)
         title = self.term.title()
         self.command("exit")
-        self.term.wait_for(lambda: self.term.title() != title, "the end of " + title,
-                           LOGIN_TIMEOUT)
+        self.term.wait_for(lambda: self.term.title() != title, "the end", LOGIN_TIMEOUT)
 
     def fails_with(self, *texts):
         """The session reports its end with all `texts`; ENTER closes it."""

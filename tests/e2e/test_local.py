@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import unittest
 
 import harness
@@ -18,7 +19,7 @@ INSTALLED = ("bin/quenlor", "share/quenlor/quenlor.cfg", "share/quenlor/termcap"
 
 class LocalTest(unittest.TestCase):
     def setUp(self):
-        self.dir = harness.temp_dir()
+        self.dir = tempfile.mkdtemp(prefix="quenlor-e2e-")
         self.term = harness.Terminal()
         self.term.start()
 

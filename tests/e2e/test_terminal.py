@@ -1,9 +1,7 @@
-"""The terminal's side of three sessions of one program, with the sample
-configuration's TERM: UTF-8 both ways and vim on the telnet peer, the
-terminal's size reaching the telnet, SSH-2 (Debian's sshd) and SSH-1 hosts
-when the tmux window or ALT+Q changes it, the status line with the cipher
-taking a row, and the mouse wheel opening the scroll-back. The walks are
-tests/data/e2e/terminal.steps."""
+"""The terminal's side, three sessions of one program with the sample TERM
+(tests/data/e2e/terminal.steps): UTF-8 both ways and vim on the telnet peer,
+the size reaching telnet, SSH-2 and SSH-1 hosts on resize and ALT+Q, the
+status line with the cipher taking a row, the wheel opening the scroll-back."""
 
 import os
 import re
