@@ -100,6 +100,7 @@ class LocalTest(unittest.TestCase):
         self.assertEqual(lines[11], "Съешь же ещё этих мягких французских булок, да выпей чаю.")
         self.assertEqual(lines[15], "┌" + "─" * 13 + "┬" + "─" * 26 + "┐")
         self.assertEqual(lines[20][-1], "█")
+        self.assertEqual(os.path.getsize(os.path.join(prefix, "share/quenlor/out.fc")), 0)
         t.walk(STEPS, "replay typed")
         self.ends(0, restored=False)
         # A configuration in the user's folder comes first, and its relative
