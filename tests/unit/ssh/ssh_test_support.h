@@ -75,6 +75,15 @@ inline std::string Hex(const std::string& bytes) {
     return text;
 }
 
+// The bytes of a string as the C interfaces take them.
+inline unsigned char* UBytes(const std::string& bytes) {
+    return reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+}
+
+inline std::string BufferText(const Buffer* buffer) {
+    return std::string(reinterpret_cast<const char*>(buffer_ptr(buffer)), buffer_len(buffer));
+}
+
 inline std::string BigEndian(uint32_t value) {
     char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
                      static_cast<char>(value >> 8), static_cast<char>(value)};
