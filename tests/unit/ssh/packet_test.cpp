@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,7 +53,7 @@ TEST_F(PacketTest, HandFramedPackets) {
         end.to_read = HexBytes(c[2]);
         end.read_chunk = 1;
         std::string delivered;
-        const std::string outcome = Outcome([&] {
+        std::string outcome = Outcome([&] {
             for (;;) {
                 const int type = packet_read(&end.context, nullptr);
                 delivered += (delivered.empty() ? "" : " ") + std::to_string(type) + "/" +
@@ -62,7 +61,9 @@ TEST_F(PacketTest, HandFramedPackets) {
             }
         });
         EXPECT_EQ(delivered, c[3]);
-        EXPECT_EQ(std::regex_replace(outcome, std::regex(" at \\S+"), " at X"), c[4]);
+        const size_t at = outcome.find(" at ");  // a source position
+        if (at != std::string::npos) outcome.replace(at + 4, outcome.find('\r', at) - at - 4, "X");
+        EXPECT_EQ(outcome, c[4]);
     }
 }
 
