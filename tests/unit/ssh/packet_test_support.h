@@ -1,13 +1,17 @@
 // A pair of packet contexts joined by an in-memory wire, for the packet tests.
 #pragma once
 
+#include <openssl/evp.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "ssh/transport/cipher.h"
+#include "ssh/transport/cipher_table.h"
+#include "ssh/transport/mac_table.h"
 #include "ssh/transport/packet.h"
+#include "ssh/transport/ssh2.h"
 #include "ssh/wire/xmalloc.h"
 #include "ssh_test_support.h"
 
@@ -72,46 +76,50 @@ struct Endpoint {
     }
 };
 
-inline std::string StringOf(const void* bytes, size_t n) {
-    return std::string(static_cast<const char*>(bytes), n);
-}
-
-// Key exchange results for tests: every block holds kNeed bytes.
-constexpr uint32_t kNeed = 24;  // key material per key, IV and MAC key
-
-inline unsigned char* Material(unsigned char seed) {
-    auto* bytes = static_cast<unsigned char*>(xmalloc(kNeed));
-    for (uint32_t i = 0; i < kNeed; i++) bytes[i] = static_cast<unsigned char>(seed + i * 13);
-    return bytes;
-}
-
-// Keys of one direction depend on the direction only, so a client's outgoing
-// keys are the server's incoming ones.
-inline void FillDirection(KexResult* kex, int mode, bool client_to_server, int cipher,
-                          const EVP_MD* md, int block_size, int compression) {
-    unsigned char seed = client_to_server ? 0x10 : 0x80;
-    Enc& enc = kex->enc[mode];
-    enc.type = cipher;
-    enc.block_size = block_size;
-    enc.key = Material(seed);
-    enc.iv = Material(seed + 1);
-    enc.key_len = cipher == SSH_CIPHER_3DES_CBC ? 24 : 16;
-    enc.iv_len = 8;
-    enc.name = xstrdup(cipher_name(cipher));
-    Mac& mac = kex->mac[mode];
-    mac.md = md;
-    mac.mac_len = md != nullptr ? EVP_MD_get_size(md) : 0;
-    mac.key = Material(seed + 2);
-    mac.key_len = md != nullptr ? static_cast<uint32_t>(EVP_MD_get_size(md)) : 16;
-    kex->comp[mode].type = compression;
-}
-
-inline KexResult* MakeKex(bool client, int cipher, const EVP_MD* md, int block_size = 8,
-                          int compression = COMP_NONE) {
+// A key exchange result whose keys depend on the direction only, so that a
+// client's outgoing keys are the server's incoming ones. The cipher goes over
+// as its row, or with `by_number` as its legacy number only, as the older
+// negotiation hands it over ("none" has no row); `mac` "-" is none.
+inline KexResult* MakeKex(bool client, const std::string& cipher, const std::string& mac,
+                          bool by_number = false, int compression = COMP_NONE) {
+    const CipherRow* row = cipher_row_find(cipher.c_str());
+    const MacRow* mac_row = mac == "-" ? nullptr : mac_row_find(mac.c_str());
     auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
     *kex = KexResult{};
-    kex->need = kNeed;
-    FillDirection(kex, MODE_IN, !client, cipher, md, block_size, compression);
-    FillDirection(kex, MODE_OUT, client, cipher, md, block_size, compression);
+    kex->need = 64;
+    for (int mode = MODE_IN; mode <= MODE_OUT; mode++) {
+        Enc& enc = kex->enc[mode];
+        Mac& keys = kex->mac[mode];
+        enc.row = by_number ? nullptr : row;
+        enc.type = by_number && row != nullptr ? row->legacy_number : SSH_CIPHER_NONE;
+        enc.block_size = row != nullptr ? static_cast<int>(row->block_size) : 8;
+        enc.key_len = row != nullptr ? row->key_len : 16;
+        enc.iv_len = row != nullptr ? row->iv_len : 8;
+        unsigned char** blocks[] = {&enc.key, &enc.iv, &keys.key};
+        const int seed = (mode == MODE_OUT) == client ? 0x10 : 0x80;
+        for (int i = 0; i < 3; i++) {
+            *blocks[i] = static_cast<unsigned char*>(xmalloc(64));
+            for (int k = 0; k < 64; k++)
+                (*blocks[i])[k] = static_cast<unsigned char>(seed + i * 32 + k * 7);
+        }
+        keys.key_len = mac_row != nullptr ? mac_row->key_len : 16;
+        if (mac_row != nullptr) {
+            keys.md = EVP_get_digestbyname(mac_row->digest);
+            keys.mac_len = static_cast<int>(mac_row->mac_len);
+            keys.etm = mac_row->etm;
+        }
+        kex->comp[mode].type = compression;
+    }
     return kex;
+}
+
+// Hands both ends their keys and exchanges NEWKEYS both ways.
+inline void Rekey(Endpoint& client, Endpoint& server, const std::string& cipher,
+                  const std::string& mac, bool by_number = false, int compression = COMP_NONE) {
+    packet_set_kex(&client.context, MakeKex(true, cipher, mac, by_number, compression));
+    packet_set_kex(&server.context, MakeKex(false, cipher, mac, by_number, compression));
+    server.Receive(client.Send(SSH2_MSG_NEWKEYS, ""));
+    EXPECT_EQ(packet_read_poll(&server.context, nullptr), SSH2_MSG_NEWKEYS);
+    client.Receive(server.Send(SSH2_MSG_NEWKEYS, ""));
+    EXPECT_EQ(packet_read_poll(&client.context, nullptr), SSH2_MSG_NEWKEYS);
 }

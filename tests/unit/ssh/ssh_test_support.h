@@ -2,7 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <openssl/provider.h>
 
 #include <functional>
 #include <string>
@@ -30,23 +29,6 @@ class SshTest : public ::testing::Test {
     FatalHook previous_ = nullptr;
 };
 
-// Makes libcrypto's legacy ciphers (Blowfish, CAST, RC4, DES) reachable
-// through EVP for reference results. Loading a provider explicitly stops the
-// default one from loading by itself, so both are loaded; both are unloaded
-// at exit so that the leak checker sees nothing of them.
-inline bool LoadLegacyProviders() {
-    struct Providers {
-        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
-        ~Providers() {
-            if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
-            if (standard != nullptr) OSSL_PROVIDER_unload(standard);
-        }
-    };
-    static Providers providers;
-    return providers.legacy != nullptr && providers.standard != nullptr;
-}
-
 // Runs `body` and returns the message of the TException it raised; fails the
 // test when nothing was raised.
 inline std::string FatalMessage(const std::function<void()>& body) {
@@ -71,15 +53,35 @@ inline std::string StderrOf(const std::function<void()>& body) {
     return testing::internal::GetCapturedStderr();
 }
 
-inline std::string Hex(const unsigned char* bytes, size_t n) {
+// What `body` logs, then "! " and the message of the TException it raised,
+// if it raised one.
+inline std::string Outcome(const std::function<void()>& body) {
+    std::string raised;
+    std::string log = StderrOf([&] {
+        try {
+            body();
+        } catch (const TException& e) {
+            raised = "! " + e.Message();
+        }
+    });
+    return log + raised;
+}
+
+// The bytes in hex, two digits a byte, as the case files write them.
+inline std::string Hex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
-    for (size_t i = 0; i < n; i++) {
-        if (i > 0) text += ' ';
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 15];
-    }
+    for (unsigned char byte : bytes) text += {kDigits[byte >> 4], kDigits[byte & 15]};
     return text;
+}
+
+// The bytes of a string as the C interfaces take them.
+inline unsigned char* UBytes(const std::string& bytes) {
+    return reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+}
+
+inline std::string BufferText(const Buffer* buffer) {
+    return std::string(reinterpret_cast<const char*>(buffer_ptr(buffer)), buffer_len(buffer));
 }
 
 inline std::string BigEndian(uint32_t value) {
