@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "case_file.h"
 
 TEST(StringHistory, Steps) {
@@ -31,22 +29,4 @@ TEST(StringHistory, Steps) {
         EXPECT_EQ(Num(c[3]), h.Count());
         EXPECT_EQ(c[4] == "locked", h.IsLocked());
     }
-}
-
-// Session threads append while prompts copy; under ThreadSanitizer this is
-// the check that the shared history has no data race.
-TEST(StringHistory, ConcurrentAddAndCopy) {
-    TStringHistory shared;
-    constexpr int kAdds = 2000;
-    std::thread writer([&] {
-        for (int i = 0; i < kAdds; ++i) shared.Add("host" + std::to_string(i));
-    });
-    for (int i = 0, last = 0; i < 200; ++i) {
-        const TStringHistory copy(shared);
-        EXPECT_GE(copy.Count(), last);  // copies never go back in time
-        last = copy.Count();
-    }
-    writer.join();
-    EXPECT_EQ(kAdds, shared.Count());
-    EXPECT_EQ("host" + std::to_string(kAdds - 1), shared.Current());
 }

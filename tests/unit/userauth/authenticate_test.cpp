@@ -23,6 +23,8 @@ struct Prompter : Ssh2AuthPrompter {
     }
 };
 
+constexpr char kSessionId[] = "session-id-20-bytes!";
+
 struct Login {
     Link link;
     Prompter prompter;
@@ -31,10 +33,8 @@ struct Login {
         options.user = "alice";
         options.host = "example";
         options.prompter = &prompter;
-        PacketContext* client = link.Client();
-        client->session_id2 = static_cast<unsigned char*>(xmalloc(20));
-        for (int i = 0; i < 20; i++) client->session_id2[i] = static_cast<unsigned char>(i);
-        client->session_id2_len = 20;
+        link.Client()->session_id2 = reinterpret_cast<unsigned char*>(xstrdup(kSessionId));
+        link.Client()->session_id2_len = 20;
     }
     std::string Take() {
         uint32_t length = 0;
@@ -70,11 +70,9 @@ struct Login {
                     const std::string algorithm = Take(), blob = Take();
                     out += " " + std::to_string(with_signature) + " " + algorithm;
                     if (with_signature == 1) {
-                        const std::string data =
-                            Str(std::string(reinterpret_cast<char*>(link.Client()->session_id2),
-                                            20)) +
-                            "\x32" + Str("alice") + Str("ssh-connection") + Str("publickey") +
-                            "\x01" + Str(algorithm) + Str(blob);
+                        const std::string data = Str(kSessionId) + "\x32" + Str("alice") +
+                                                 Str("ssh-connection") + Str("publickey") + "\x01" +
+                                                 Str(algorithm) + Str(blob);
                         EXPECT_EQ(PubFileBlob(options.key_file + ".pub"), ToBlob(blob));
                         EXPECT_TRUE(Verifies(ToBlob(blob), algorithm, ToBlob(Take()), ToBlob(data)))
                             << algorithm;

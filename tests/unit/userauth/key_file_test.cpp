@@ -41,6 +41,24 @@ TEST(KeyFile, FilesMadeBySshKeygen) {
         Blob signature;
         ASSERT_TRUE(key->Sign(row[2], data.data(), data.size(), false, &signature));
         EXPECT_TRUE(Verifies(key->PublicBlob(), row[2], signature, data));
+        if (row.size() > 4) {
+            // OpenSSH's format leaves the CRT exponents out; those computed on
+            // reading must be libcrypto's own for the same key read from PEM
+            // (its signing falls back to d when they are wrong: signatures
+            // cannot tell).
+            std::unique_ptr<UserKey> pem;
+            ASSERT_EQ(LoadKeyResult::kOk, LoadUserKeyFile(KeyPath(row[4]), {}, &pem, &error));
+            for (const char* name : {OSSL_PKEY_PARAM_RSA_EXPONENT1, OSSL_PKEY_PARAM_RSA_EXPONENT2,
+                                     OSSL_PKEY_PARAM_RSA_COEFFICIENT1}) {
+                BIGNUM* got = nullptr;
+                BIGNUM* expected = nullptr;
+                EXPECT_EQ(1, EVP_PKEY_get_bn_param(key->Pkey(), name, &got));
+                EXPECT_EQ(1, EVP_PKEY_get_bn_param(pem->Pkey(), name, &expected));
+                EXPECT_EQ(0, BN_cmp(got, expected)) << name;
+                BN_free(got);
+                BN_free(expected);
+            }
+        }
         if (row[3] != "yes") continue;
 
         // Wrong three times; ESC; no way to ask at all.
@@ -57,31 +75,7 @@ TEST(KeyFile, FilesMadeBySshKeygen) {
     }
 }
 
-// OpenSSH's format leaves the CRT exponents out; those computed on reading
-// must be libcrypto's own for the same key read from PEM (the library's
-// signing falls back to d when they are wrong, so signatures cannot tell).
-TEST(KeyFile, RsaCrtParametersOfOpensshFiles) {
-    std::unique_ptr<UserKey> openssh, pem;
-    std::string error;
-    std::vector<std::string> prompts;
-    ASSERT_EQ(
-        LoadKeyResult::kOk,
-        LoadUserKeyFile(KeyPath("rsa_pass"), Script({"passphrase"}, &prompts), &openssh, &error));
-    ASSERT_EQ(LoadKeyResult::kOk,
-              LoadUserKeyFile(KeyPath("rsa_pem"), PassphraseAsk(), &pem, &error));
-    for (const char* name : {OSSL_PKEY_PARAM_RSA_EXPONENT1, OSSL_PKEY_PARAM_RSA_EXPONENT2,
-                             OSSL_PKEY_PARAM_RSA_COEFFICIENT1}) {
-        BIGNUM* got = nullptr;
-        BIGNUM* expected = nullptr;
-        EXPECT_EQ(1, EVP_PKEY_get_bn_param(openssh->Pkey(), name, &got));
-        EXPECT_EQ(1, EVP_PKEY_get_bn_param(pem->Pkey(), name, &expected));
-        EXPECT_EQ(0, BN_cmp(got, expected)) << name;
-        BN_free(got);
-        BN_free(expected);
-    }
-}
-
-TEST(KeyFile, MissingForeignAndLegacyFiles) {
+TEST(KeyFile, MissingAndForeignFiles) {
     std::unique_ptr<UserKey> key;
     std::string error;
     EXPECT_EQ(LoadKeyResult::kMissing,
@@ -95,9 +89,6 @@ TEST(KeyFile, MissingForeignAndLegacyFiles) {
     EXPECT_EQ(LoadKeyResult::kFailed, LoadUserKeyFile(big, PassphraseAsk(), &key, &error));
     EXPECT_EQ("file too large", error);
     std::remove(big.c_str());
-    EXPECT_EQ(LoadKeyResult::kOk,
-              LoadUserKeyFile(QUENLOR_TEST_DATA "/ssh2/user_dsa", PassphraseAsk(), &key, &error));
-    EXPECT_STREQ("ssh-dss", key->TypeName());
 }
 
 }  // namespace
