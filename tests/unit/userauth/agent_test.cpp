@@ -51,6 +51,9 @@ TEST(AgentClient, RealAgentListsAndSigns) {
         client.Sign(ToBlob("unknown"), data.data(), data.size(), "ssh-ed25519", &signature));
     AgentClient nowhere;
     EXPECT_FALSE(nowhere.Connect(socket + ".none", &error));
+    // A name longer than a socket address holds is refused before any copy.
+    EXPECT_FALSE(nowhere.Connect(std::string(200, 'x'), &error));
+    EXPECT_EQ("bad agent socket name", error);
 }
 
 }  // namespace
