@@ -2,77 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include "case_file.h"
 
-TEST(StringHistory, NewestFirstAndNavigationBounds) {
+TEST(StringHistory, Steps) {
     TStringHistory h;
-    EXPECT_EQ(h.Current(), "");  // empty history
-    h.Newer();
-    h.Older();
-    EXPECT_EQ(h.Position(), 0);
-
-    h.Add("x");
-    h.Add("y");
-    EXPECT_EQ(h.Current(), "y");
-    h.Older();
-    EXPECT_EQ(h.Current(), "x");
-    h.Older();  // already the oldest
-    EXPECT_EQ(h.Position(), 1);
-    EXPECT_EQ(h.Current(), "x");
-    h.Newer();
-    h.Newer();  // already the newest
-    EXPECT_EQ(h.Position(), 0);
-    EXPECT_EQ(h.Current(), "y");
-
-    h.Older();
-    h.Add("z");  // a new entry brings the position back to the newest
-    EXPECT_EQ(h.Position(), 0);
-    EXPECT_EQ(h.Current(), "z");
-}
-
-TEST(StringHistory, DuplicatesLockingClearAndCopy) {
-    TStringHistory h;
-    h.Add("same");
-    h.Add("same");
-    EXPECT_EQ(h.Count(), 2);
-
-    h.SetLocked(true);
-    h.Add("ignored");
-    EXPECT_EQ(h.Count(), 2);
-    EXPECT_EQ(h.Current(), "same");
-
-    h.Older();
-    TStringHistory copy(h);
-    EXPECT_EQ(copy.Position(), 1);
-    EXPECT_TRUE(copy.IsLocked());
-    EXPECT_EQ(copy.Count(), 2);
-
-    h.SetLocked(false);
-    h.Clear();
-    EXPECT_EQ(h.Count(), 0);
-    EXPECT_EQ(h.Position(), 0);
-    EXPECT_EQ(copy.Count(), 2);  // the copy owns its entries
-
-    TStringHistory assigned;
-    assigned = copy;
-    EXPECT_EQ(assigned.Current(), "same");
-}
-
-// Session threads append while prompts copy; under ThreadSanitizer this is
-// the check that the shared history has no data race.
-TEST(StringHistory, ConcurrentAddAndCopy) {
-    TStringHistory shared;
-    constexpr int kAdds = 2000;
-    std::thread writer([&] {
-        for (int i = 0; i < kAdds; ++i) shared.Add("host" + std::to_string(i));
-    });
-    int last = 0;
-    for (int i = 0; i < 200; ++i) {
-        TStringHistory copy(shared);
-        EXPECT_GE(copy.Count(), last);  // copies never go back in time
-        last = copy.Count();
+    for (const TCase& c : ReadCases("base/string_history.cases")) {
+        SCOPED_TRACE(c.where);
+        const std::vector<std::string> step = Words(c[0]);
+        if (step[0] == "add") {
+            h.Add(step.at(1));
+        } else if (step[0] == "older" || step[0] == "newer") {
+            step[0] == "older" ? h.Older() : h.Newer();
+        } else if (step[0] == "lock" || step[0] == "unlock") {
+            h.SetLocked(step[0] == "lock");
+        } else if (step[0] == "clear") {
+            h.Clear();
+        } else if (step[0] == "copy") {
+            const TStringHistory copy(h);
+            h = TStringHistory();
+            h = copy;
+        } else {
+            ADD_FAILURE() << "unknown step " << step[0];
+        }
+        EXPECT_EQ(c[1], h.Current());
+        EXPECT_EQ(Num(c[2]), h.Position());
+        EXPECT_EQ(Num(c[3]), h.Count());
+        EXPECT_EQ(c[4] == "locked", h.IsLocked());
     }
-    writer.join();
-    EXPECT_EQ(shared.Count(), kAdds);
-    EXPECT_EQ(shared.Current(), "host" + std::to_string(kAdds - 1));
 }
