@@ -73,6 +73,9 @@ TEST(OutgoingText, Utf8OrTheTable) {
     toUtf8.QueueTyped(0xF1);
     char out[8];
     EXPECT_EQ(std::string(out, toUtf8.GetOutput(out, sizeof out)), "ё");
+    EXPECT_EQ(toKoi8.RecodeIncoming(0xC1), 0xA0);
+    EXPECT_EQ(toKoi8.RecodeOutgoing(0xA0), 0xC1);
+    EXPECT_EQ(toKoi8.RecodeIncoming('a'), 'a');
 }
 
 }  // namespace
