@@ -1,51 +1,17 @@
 // Runs every case file of tests/data/term/cases/ and tests/data/console/: a
-// console screen, driven directly or through a terminal emulator, and what
-// must follow. Directives, one per line ("#" comments); numbers are decimal
-// or 0x hex, CHAR, STATE, HEX and attributes are hex:
-//
-//   size W H              console size (default 80 25); before the first step
-//   termcap ... end       a description, inline (the lines in between)
-//   termcapfile PATH      or a description file, relative to the source tree
-//   type NAME             terminal type (default: first name of the inline entry)
-//   tables IN OUT         recoding table indexes (default 0 1), or utf-8
-//   plain                 the emulator is the base one, which interprets nothing
-//   push BYTES            one Write block; pushsplit: one Write per byte
-//   pushrepeat N BYTES    BYTES repeated N times, as one block
-//   pushfile PATH [N]     a file under tests/data/term, whole or in blocks of N
-//   key VK CHAR [STATE] [up] / mouse X Y BUTTONS   an input event
-//   copy                  the emulator is rebuilt from the description it loaded
-//   sent BYTES            GetOutput hands out exactly these bytes
-//   match BYTES WHAT      the emulator's matcher at BYTES: incomplete, nomatch,
-//                         or NAME CONSUMED PARAMS...
-//   load TYPE             reads TYPE from the description file, for:
-//   cap NAME VALUE / capcount N / keycap VK VALUE / binding VK STATE VALUE /
-//   keylist N / output NAME VALUE ("-" none, "!" never matched) / has NAME...
-//   (strings, not empty) / novalue BYTES (no capability holds it)
-//   error MESSAGE         the step before raised this ("%f": the file's path)
-//
-// Console steps, on the current screen: write TEXT, putchar B..., goto X Y,
-// setregion T B, insertlines/deletelines/insertchars/deletechars/clearchars N,
-// clear, autowrap/reversewrap 0|1, setattr HEX, resetattr, bold, nobold,
-// blink, noblink, reverse, noreverse, fg N, bg N, select X1 Y1 X2 Y2,
-// status TEXT, statusline 0|1, resize W H, setsize W H, add [N], del N,
-// screen N (the current one), active, begin, end, refresh, host SCROLL
-// [BEEP] / nohost, save, restore, page LINE [CELLS] (of a snapshot).
-//
-// Checks: row Y TEXT (without trailing blanks), rows ... end (from row 0),
-// screenfile PATH (rows as UTF-8), cursor X Y, char X Y HEX, attr X Y HEX,
-// curattr HEX, altcharset 0|1, pending N, region T B, dims W H,
-// scrolllines N, wrapped 0|1, beeps N, selection TEXT, shown Y TEXT,
-// shownattr X Y HEX, showncursor X, lastupdate N, snapshot N ... end (the
-// first lines of a snapshot of N lines).
-//
-// BYTES and TEXT take the escapes \e \r \n \b \t \0 \\ \xHH and \s.
+// console screen, driven directly or through a terminal emulator, or a
+// terminal description, and what must follow. The directives are listed in
+// tests/data/term/cases/README.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
+#include <utility>
 
 #include "../base/case_file.h"
 #include "../console/key_names.h"
@@ -59,14 +25,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Args = std::vector<long>;
 
 std::string RightTrim(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
-}
-
-int Hex(const std::string& s) {
-    return static_cast<int>(std::stol(s, nullptr, 16));
 }
 
 std::string Read(const fs::path& path) {
@@ -74,6 +37,57 @@ std::string Read(const fs::path& path) {
     EXPECT_TRUE(in) << path;
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
+
+std::string Pair(long a, long b) {
+    return std::to_string(a) + " " + std::to_string(b);
+}
+
+// Console steps that take numbers only.
+using Step = void (*)(TConsole&, int, const Args&);
+const std::map<std::string, Step> kSteps = {
+    {"putchar",
+     [](TConsole& c, int s, const Args& a) {
+         for (long b : a) c.PutChar(s, b);
+     }},
+    {"goto", [](TConsole& c, int s, const Args& a) { c.SetCursor(s, a[0], a[1]); }},
+    {"setregion", [](TConsole& c, int s, const Args& a) { c.SetScrollRegion(s, a[0], a[1]); }},
+    {"insertlines", [](TConsole& c, int s, const Args& a) { c.InsertLines(s, a[0]); }},
+    {"deletelines", [](TConsole& c, int s, const Args& a) { c.DeleteLines(s, a[0]); }},
+    {"insertchars", [](TConsole& c, int s, const Args& a) { c.InsertChars(s, a[0]); }},
+    {"deletechars", [](TConsole& c, int s, const Args& a) { c.DeleteChars(s, a[0]); }},
+    {"clearchars", [](TConsole& c, int s, const Args& a) { c.ClearChars(s, a[0]); }},
+    {"clear", [](TConsole& c, int s, const Args&) { c.ClearToEndOfScreen(s); }},
+    {"autowrap", [](TConsole& c, int s, const Args& a) { c.SetAutoWrap(s, a[0] != 0); }},
+    {"reversewrap", [](TConsole& c, int s, const Args& a) { c.SetReverseWrap(s, a[0] != 0); }},
+    {"setattr", [](TConsole& c, int s, const Args& a) { c.SetAttribute(s, a[0]); }},
+    {"resetattr", [](TConsole& c, int s, const Args&) { c.ResetAttributes(s); }},
+    {"bold", [](TConsole& c, int s, const Args&) { c.SetBold(s); }},
+    {"nobold", [](TConsole& c, int s, const Args&) { c.ClearBold(s); }},
+    {"blink", [](TConsole& c, int s, const Args&) { c.SetBlink(s); }},
+    {"noblink", [](TConsole& c, int s, const Args&) { c.ClearBlink(s); }},
+    {"reverse", [](TConsole& c, int s, const Args&) { c.SetReverse(s); }},
+    {"noreverse", [](TConsole& c, int s, const Args&) { c.ClearReverse(s); }},
+    {"fg", [](TConsole& c, int s, const Args& a) { c.SetForeground(s, a[0]); }},
+    {"bg", [](TConsole& c, int s, const Args& a) { c.SetBackground(s, a[0]); }},
+    {"select",
+     [](TConsole& c, int s, const Args& a) { c.SetSelection(s, a[0], a[1], a[2], a[3]); }},
+    {"statusline", [](TConsole& c, int, const Args& a) { c.SetStatusLine(a[0] != 0); }},
+    {"resize", [](TConsole& c, int, const Args& a) { c.Resize(a[0], a[1]); }},
+    {"setsize", [](TConsole& c, int s, const Args& a) { c.SetSize(s, a[0], a[1]); }},
+    {"del", [](TConsole& c, int, const Args& a) { c.DelScreen(a[0]); }},
+    {"active", [](TConsole& c, int s, const Args&) { c.SetActiveScreen(s); }},
+    {"begin", [](TConsole& c, int s, const Args&) { c.BeginUpdate(s); }},
+    {"end", [](TConsole& c, int s, const Args&) { c.EndUpdate(s); }},
+    {"refresh", [](TConsole& c, int, const Args&) { c.Refresh(); }},
+    {"nohost", [](TConsole& c, int s, const Args&) { c.SetHostConfig(s, nullptr); }},
+};
+
+// Checks whose expectation follows one or two words of their own.
+const std::map<std::string, size_t> kPlaces = {
+    {"row", 1},   {"shown", 1}, {"cap", 1},  {"keycap", 1},    {"output", 1},
+    {"match", 1}, {"char", 2},  {"attr", 2}, {"shownattr", 2}, {"binding", 2}};
+// Checks whose expectation is a hex number.
+const std::set<std::string> kHex = {"char", "attr", "shownattr", "curattr"};
 
 class EmulatorCase : public ::testing::TestWithParam<fs::path> {
   protected:
@@ -91,37 +105,30 @@ class EmulatorCase : public ::testing::TestWithParam<fs::path> {
     }
 
     TEmulator& Emulator() {
-        if (!emulator_) {
-            Con();
-            if (plain_)
-                emulator_ = std::make_unique<TEmulator>(&host_, screen_, console_.get());
-            else
-                emulator_ = std::make_unique<TTermcapEmulator>(&host_, screen_, console_.get());
-        }
+        if (!emulator_ && plain_) emulator_ = std::make_unique<TEmulator>(&host_, screen_, &Con());
+        if (!emulator_) emulator_ = std::make_unique<TTermcapEmulator>(&host_, screen_, &Con());
         return *emulator_;
     }
     TTermcapEmulator& Termcap() { return dynamic_cast<TTermcapEmulator&>(Emulator()); }
 
     const ScreenRecord& Screen() { return Con().GetScreen(screen_); }
+    const TCell& Cell(long x, long y) { return Screen().Cells.at(y * Screen().Width + x); }
 
-    std::string Row(int y) {
-        const ScreenRecord& s = Screen();
+    std::string Row(long y) {
         std::string row;
-        for (int x = 0; x < s.Width; ++x) row += static_cast<char>(s.Cells[y * s.Width + x].Char);
+        for (int x = 0; x < Screen().Width; ++x) row += static_cast<char>(Cell(x, y).Char);
         return RightTrim(row);
     }
 
     std::string Dump() {
-        std::ostringstream out;
-        for (int y = 0; y < Screen().Height; ++y) out << "  |" << Row(y) << "|\n";
-        out << "  cursor " << Screen().CursorX << " " << Screen().CursorY;
-        return out.str();
+        std::string out;
+        for (int y = 0; y < Screen().Height; ++y) out += "  |" + Row(y) + "|\n";
+        return out + "  cursor " + Pair(Screen().CursorX, Screen().CursorY);
     }
 
     void Push(const std::string& bytes, size_t block) {
-        TEmulator& e = Emulator();
         for (size_t i = 0; i < bytes.size(); i += block)
-            e.Write(bytes.data() + i, static_cast<int>(std::min(block, bytes.size() - i)));
+            Emulator().Write(bytes.data() + i, static_cast<int>(std::min(block, bytes.size() - i)));
     }
 
     // The bytes the emulator hands out, taken in small pieces.
@@ -132,8 +139,29 @@ class EmulatorCase : public ::testing::TestWithParam<fs::path> {
         return out;
     }
 
+    std::string Match(const std::string& bytes) {
+        TCapMatch m;
+        auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const TMatchStatus status = Termcap().MatchCapability(p, p + bytes.size(), m);
+        if (status != TMatchStatus::Matched)
+            return status == TMatchStatus::Incomplete ? "incomplete" : "nomatch";
+        const char* name = Termcap().GetTermcap().GetOutputCaps().at(m.Record).Name;
+        EXPECT_EQ(m.Effect, CapEffectOf(name)) << where_;
+        std::string got = name + (" " + std::to_string(m.Consumed));
+        for (int i = 0; i < m.ParamCount; ++i) got += " " + std::to_string(m.Params[i]);
+        return got;
+    }
+
+    std::string Output(const std::string& name) {
+        for (const TCapRecord& r : loaded_.GetOutputCaps()) {
+            if (r.Name == name) return !r.IsOutputSequence() ? "!" : r.Value ? *r.Value : "-";
+        }
+        return "no record";
+    }
+
     void Run(std::istream& in, const std::string& op, const std::string& rest);
-    void Check(std::istream& in, const std::string& op, const std::string& rest);
+    std::string Got(const std::string& op, const std::vector<std::string>& w);
+    void Lines(std::istream& in, const std::string& op, long count);
 
     std::unique_ptr<THeadlessConsole> console_;
     std::unique_ptr<TEmulator> emulator_;
@@ -153,19 +181,19 @@ class EmulatorCase : public ::testing::TestWithParam<fs::path> {
 
 void EmulatorCase::Run(std::istream& in, const std::string& op, const std::string& rest) {
     const std::vector<std::string> w = Words(rest);
-    auto n = [&](size_t i) { return static_cast<int>(Num(w.at(i))); };
     const std::string text = Unescape(rest);
-    if (op == "size") {
-        width_ = n(0);
-        height_ = n(1);
+    Args n;
+    for (const std::string& word : w) n.push_back(std::strtol(word.c_str(), nullptr, 0));
+    if (kSteps.count(op)) {
+        kSteps.at(op)(Con(), screen_, n);
+    } else if (op == "size") {
+        width_ = n.at(0);
+        height_ = n.at(1);
     } else if (op == "type") {
         host_.SetTerminalType(rest);
     } else if (op == "tables") {
-        auto index = [](const std::string& t) {
-            return t == kRecodeUtf8Name ? kRecodeUtf8 : std::stoi(t);
-        };
-        host_.SetIncomingTable(index(w.at(0)));
-        host_.SetOutgoingTable(index(w.at(1)));
+        host_.SetIncomingTable(w.at(0) == kRecodeUtf8Name ? kRecodeUtf8 : n.at(0));
+        host_.SetOutgoingTable(w.at(1) == kRecodeUtf8Name ? kRecodeUtf8 : n.at(1));
     } else if (op == "termcapfile") {
         host_.SetTermcapFile((fs::path(QUENLOR_SOURCE_DIR) / rest).string());
     } else if (op == "termcap") {
@@ -173,8 +201,7 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
         for (std::string line; std::getline(in, line) && line != "end"; ++number_)
             entry += line + "\n";
         ++number_;
-        if (temp_.empty())
-            temp_ = ::testing::TempDir() + "quenlor_case_" + std::to_string(::getpid());
+        temp_ = ::testing::TempDir() + "quenlor_case_" + std::to_string(::getpid());
         std::ofstream(temp_, std::ios::binary) << entry;
         host_.SetTermcapFile(temp_);
         if (host_.GetTerminalType().empty())
@@ -185,98 +212,36 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
         Push(text, op == "push" ? SIZE_MAX : 1);
     } else if (op == "pushrepeat") {
         std::string all;
-        for (int i = n(0); i > 0; --i) all += Unescape(w.at(1));
+        for (long i = n.at(0); i > 0; --i) all += Unescape(w.at(1));
         Push(all, SIZE_MAX);
     } else if (op == "pushfile") {
         const std::string bytes = Read(fs::path(QUENLOR_TEST_DATA) / "term" / w.at(0));
-        Push(bytes, w.size() > 1 ? static_cast<size_t>(n(1)) : SIZE_MAX);
+        Push(bytes, w.size() > 1 ? static_cast<size_t>(n[1]) : SIZE_MAX);
     } else if (op == "key") {
-        const std::uint32_t state = w.size() > 2 ? Hex(w[2]) : 0;
-        Emulator().KeyPressed(MakeKeyEvent(w.size() < 4, KeyCode(w.at(0)),
-                                           static_cast<unsigned char>(Hex(w.at(1))), state));
+        const std::uint32_t state = w.size() > 2 ? std::stoul(w[2], nullptr, 16) : 0;
+        const auto ch = static_cast<unsigned char>(std::stoul(w.at(1), nullptr, 16));
+        Emulator().KeyPressed(MakeKeyEvent(w.size() < 4, KeyCode(w.at(0)), ch, state));
     } else if (op == "mouse") {
-        Emulator().KeyPressed(MakeMouseEvent(n(0), n(1), n(2), 0));
+        Emulator().KeyPressed(MakeMouseEvent(n.at(0), n.at(1), n.at(2), 0));
     } else if (op == "copy") {
-        emulator_ = std::make_unique<TTermcapEmulator>(&host_, screen_, Termcap().GetTermcap(),
-                                                       console_.get());
+        emulator_ =
+            std::make_unique<TTermcapEmulator>(&host_, screen_, Termcap().GetTermcap(), &Con());
     } else if (op == "load") {
         loaded_.Load(host_.GetTermcapFile(), rest);
     } else if (op == "write") {
         Con().WriteText(screen_, text.c_str());
-    } else if (op == "putchar") {
-        for (size_t i = 0; i < w.size(); ++i) Con().PutChar(screen_, n(i));
-    } else if (op == "goto") {
-        Con().SetCursor(screen_, n(0), n(1));
-    } else if (op == "setregion") {
-        Con().SetScrollRegion(screen_, n(0), n(1));
-    } else if (op == "insertlines") {
-        Con().InsertLines(screen_, n(0));
-    } else if (op == "deletelines") {
-        Con().DeleteLines(screen_, n(0));
-    } else if (op == "insertchars") {
-        Con().InsertChars(screen_, n(0));
-    } else if (op == "deletechars") {
-        Con().DeleteChars(screen_, n(0));
-    } else if (op == "clearchars") {
-        Con().ClearChars(screen_, n(0));
-    } else if (op == "clear") {
-        Con().ClearToEndOfScreen(screen_);
-    } else if (op == "autowrap") {
-        Con().SetAutoWrap(screen_, n(0) != 0);
-    } else if (op == "reversewrap") {
-        Con().SetReverseWrap(screen_, n(0) != 0);
-    } else if (op == "setattr") {
-        Con().SetAttribute(screen_, static_cast<std::uint16_t>(Hex(rest)));
-    } else if (op == "resetattr") {
-        Con().ResetAttributes(screen_);
-    } else if (op == "bold") {
-        Con().SetBold(screen_);
-    } else if (op == "nobold") {
-        Con().ClearBold(screen_);
-    } else if (op == "blink") {
-        Con().SetBlink(screen_);
-    } else if (op == "noblink") {
-        Con().ClearBlink(screen_);
-    } else if (op == "reverse") {
-        Con().SetReverse(screen_);
-    } else if (op == "noreverse") {
-        Con().ClearReverse(screen_);
-    } else if (op == "fg") {
-        Con().SetForeground(screen_, n(0));
-    } else if (op == "bg") {
-        Con().SetBackground(screen_, n(0));
-    } else if (op == "select") {
-        Con().SetSelection(screen_, n(0), n(1), n(2), n(3));
     } else if (op == "status") {
         Con().SetStatusText(text);
-    } else if (op == "statusline") {
-        Con().SetStatusLine(n(0) != 0);
-    } else if (op == "resize") {
-        Con().Resize(n(0), n(1));
-    } else if (op == "setsize") {
-        Con().SetSize(screen_, n(0), n(1));
     } else if (op == "add") {
         const int added = Con().AddScreen();
-        EXPECT_EQ(added, w.empty() ? added : n(0)) << where_;
-    } else if (op == "del") {
-        Con().DelScreen(n(0));
+        EXPECT_EQ(added, n.empty() ? added : n[0]) << where_;
     } else if (op == "screen") {
         Con();
-        screen_ = n(0);
-    } else if (op == "active") {
-        Con().SetActiveScreen(screen_);
-    } else if (op == "begin") {
-        Con().BeginUpdate(screen_);
-    } else if (op == "end") {
-        Con().EndUpdate(screen_);
-    } else if (op == "refresh") {
-        Con().Refresh();
+        screen_ = n.at(0);
     } else if (op == "host") {
-        host_.SetMaxScrollSize(n(0));
-        host_.SetEnableBeep(w.size() < 2 || n(1) != 0);
+        host_.SetMaxScrollSize(n.at(0));
+        host_.SetEnableBeep(n.size() < 2 || n[1] != 0);
         Con().SetHostConfig(screen_, &host_);
-    } else if (op == "nohost") {
-        Con().SetHostConfig(screen_, nullptr);
     } else if (op == "save") {
         Con().SaveScreen(screen_, saved_);
     } else if (op == "restore") {
@@ -284,153 +249,111 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
     } else if (op == "page") {
         int lines = 0;
         const std::vector<TCell> block = Con().TakeSnapshot(screen_, lines);
-        const size_t from = static_cast<size_t>(n(0)) * Screen().Width;
+        const size_t from = n.at(0) * Screen().Width;
         Con().ShowPage(screen_, block.data() + from,
-                       w.size() > 1 ? static_cast<size_t>(n(1)) : block.size() - from);
-    } else {
-        Check(in, op, rest);
-    }
-}
-
-void EmulatorCase::Check(std::istream& in, const std::string& op, const std::string& rest) {
-    const std::vector<std::string> w = Words(rest);
-    auto n = [&](size_t i) { return static_cast<int>(Num(w.at(i))); };
-    const std::string text = Unescape(rest);
-    // The text after the first `count` words.
-    auto tail = [&](size_t count) {
-        size_t at = 0;
-        for (size_t i = 0; i < count && at != std::string::npos; ++i)
-            at = rest.find(' ', rest.find_first_not_of(' ', at));
-        return at == std::string::npos ? std::string() : Unescape(rest.substr(at + 1));
-    };
-    ++checks_;
-    const std::string& where = where_;
-    if (op == "error") {
-        std::string want = text;
-        if (want.find("%f") != std::string::npos)
-            want.replace(want.find("%f"), 2, host_.GetTermcapFile());
-        EXPECT_EQ(raised_, want) << where;
-        raised_.clear();
-    } else if (op == "sent") {
-        EXPECT_EQ(Sent(), text) << where;
-    } else if (op == "match") {
-        TCapMatch m;
-        const std::string bytes = Unescape(w.at(0));
-        auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-        const TMatchStatus status = Termcap().MatchCapability(p, p + bytes.size(), m);
-        std::string got = status == TMatchStatus::Incomplete ? "incomplete" : "nomatch";
-        if (status == TMatchStatus::Matched) {
-            const char* name = Termcap().GetTermcap().GetOutputCaps().at(m.Record).Name;
-            EXPECT_EQ(m.Effect, CapEffectOf(name)) << where;
-            got = std::string(name) + " " + std::to_string(m.Consumed);
-            for (int i = 0; i < m.ParamCount; ++i) got += " " + std::to_string(m.Params[i]);
-        }
-        EXPECT_EQ(got, tail(1)) << where;
-    } else if (op == "cap") {
-        EXPECT_EQ(loaded_.GetCapability(w.at(0)), tail(1)) << where;
-    } else if (op == "capcount") {
-        EXPECT_EQ(loaded_.GetCapabilities().size(), static_cast<size_t>(n(0))) << where;
-    } else if (op == "keycap") {
-        const std::string* value = loaded_.FindKeyCapability(KeyCode(w.at(0)));
-        EXPECT_EQ(value ? *value : "-", tail(1)) << where;
-    } else if (op == "binding") {
-        const INPUT_RECORD key = MakeKeyEvent(true, KeyCode(w.at(0)), 0, Hex(w.at(1)));
-        EXPECT_EQ(loaded_.FindKeyBinding(key.Event.KeyEvent), tail(2)) << where;
-    } else if (op == "keylist") {
-        EXPECT_EQ(loaded_.GetKeyList().size(), static_cast<size_t>(n(0))) << where;
-    } else if (op == "output") {
-        std::string got = "no record";
-        for (const TCapRecord& r : loaded_.GetOutputCaps()) {
-            if (r.Name == w.at(0)) got = !r.IsOutputSequence() ? "!" : r.Value ? *r.Value : "-";
-        }
-        EXPECT_EQ(got, tail(1)) << where;
-    } else if (op == "has") {
-        for (const std::string& name : w) {
-            const std::string value = loaded_.GetCapability(name);
-            EXPECT_TRUE(!value.empty() && value != "1") << where << " " << name;
-        }
-    } else if (op == "novalue") {
-        for (const auto& [name, value] : loaded_.GetCapabilities())
-            EXPECT_NE(value, text) << where << " " << name;
-    } else if (op == "row") {
-        EXPECT_EQ(Row(n(0)), tail(1)) << where << "\n" << Dump();
+                       n.size() > 1 ? static_cast<size_t>(n[1]) : block.size() - from);
     } else if (op == "rows" || op == "snapshot") {
-        int lines = 0;
-        const std::vector<TCell> block = Con().TakeSnapshot(screen_, lines);
-        EXPECT_EQ(lines, op == "rows" ? lines : n(0)) << where;
-        const int width = Screen().Width;
-        std::string line;
-        for (int y = 0; std::getline(in, line) && line != "end"; ++y, ++number_) {
-            std::string got = op == "rows" ? Row(y) : "";
-            for (int x = 0; op == "snapshot" && y < lines && x < width; ++x)
-                got += static_cast<char>(block[static_cast<size_t>(y) * width + x].Char);
-            EXPECT_EQ(RightTrim(got), RightTrim(line)) << where << " row " << y << "\n" << Dump();
-        }
-        ++number_;
+        Lines(in, op, n.empty() ? 0 : n[0]);
     } else if (op == "screenfile") {
         std::istringstream data(Read(fs::path(QUENLOR_TEST_DATA) / "term" / rest));
         std::string line;
-        for (int y = 0; y < height_ && std::getline(data, line); ++y)
-            EXPECT_EQ(Cp866ToUtf8(Row(y), false), RightTrim(line)) << where << " row " << y;
-    } else if (op == "cursor") {
-        EXPECT_EQ(std::make_pair(Screen().CursorX, Screen().CursorY), std::make_pair(n(0), n(1)))
-            << where << "\n"
-            << Dump();
-    } else if (op == "char" || op == "attr") {
-        const TCell& c = Screen().Cells.at(static_cast<size_t>(n(1)) * Screen().Width + n(0));
-        EXPECT_EQ(op == "char" ? c.Char : c.Attr, Hex(w.at(2))) << where << "\n" << Dump();
-    } else if (op == "curattr") {
-        EXPECT_EQ(Con().GetAttribute(screen_), Hex(rest)) << where;
-    } else if (op == "altcharset") {
-        EXPECT_EQ(Termcap().GetAltCharset(), rest == "1") << where;
-    } else if (op == "pending") {
-        EXPECT_EQ(Termcap().GetPendingLength(), n(0)) << where;
-    } else if (op == "region") {
-        EXPECT_EQ(std::make_pair(Screen().RegionTop, Screen().RegionBottom),
-                  std::make_pair(n(0), n(1)))
-            << where;
-    } else if (op == "dims") {
-        EXPECT_EQ(std::make_pair(Screen().Width, Screen().Height), std::make_pair(n(0), n(1)))
-            << where;
-    } else if (op == "scrolllines") {
-        EXPECT_EQ(Screen().ScrollLines, n(0)) << where;
-    } else if (op == "wrapped") {
-        EXPECT_EQ(Con().WrappedPastBottom(screen_), n(0) != 0) << where;
-    } else if (op == "beeps") {
-        EXPECT_EQ(Con().Beeps(), n(0)) << where;
-    } else if (op == "selection") {
-        EXPECT_EQ(Con().GetSelectionText(screen_), text) << where;
-    } else if (op == "shown") {
-        EXPECT_EQ(RightTrim(Con().ShownRow(n(0))), tail(1)) << where;
-    } else if (op == "shownattr") {
-        EXPECT_EQ(Con().ShownCell(n(0), n(1)).Attr, Hex(w.at(2))) << where;
-    } else if (op == "showncursor") {
-        EXPECT_EQ(Con().ShownCursorX(), n(0)) << where;
-    } else if (op == "lastupdate") {
-        EXPECT_EQ(Con().LastUpdateCells(), n(0)) << where;
+        for (int y = 0; y < height_ && std::getline(data, line); ++y, ++checks_)
+            EXPECT_EQ(Cp866ToUtf8(Row(y), false), RightTrim(line)) << where_ << " row " << y;
+    } else if (op == "has") {
+        for (const std::string& name : w) {
+            const std::string value = loaded_.GetCapability(name);
+            EXPECT_TRUE(!value.empty() && value != "1") << where_ << " " << name;
+        }
+        ++checks_;
+    } else if (op == "novalue") {
+        for (const auto& [name, value] : loaded_.GetCapabilities())
+            EXPECT_NE(value, text) << where_ << " " << name;
+        ++checks_;
     } else {
-        --checks_;
-        ADD_FAILURE() << where << ": unknown directive " << op;
+        // A check of one value: the rest of the line after the check's own words.
+        const size_t places = kPlaces.count(op) ? kPlaces.at(op) : 0;
+        size_t at = places == 0 ? 0 : std::string::npos;
+        for (size_t i = 0, from = 0; i < places && from != std::string::npos; ++i)
+            at = from = rest.find(' ', rest.find_first_not_of(' ', from));
+        std::string want = at == std::string::npos ? "" : Unescape(rest.substr(at + (places > 0)));
+        if (want.find("%f") != std::string::npos)
+            want.replace(want.find("%f"), 2, host_.GetTermcapFile());
+        if (kHex.count(op)) want = std::to_string(std::stol(want, nullptr, 16));
+        ++checks_;
+        EXPECT_EQ(Got(op, w), want) << where_ << "\n" << Dump();
     }
+}
+
+// What a check of one value sees.
+std::string EmulatorCase::Got(const std::string& op, const std::vector<std::string>& w) {
+    auto n = [&](size_t i) { return std::stol(w.at(i)); };
+    if (op == "error") return std::exchange(raised_, "");
+    if (op == "sent") return Sent();
+    if (op == "match") return Match(Unescape(w.at(0)));
+    if (op == "cap") return loaded_.GetCapability(w.at(0));
+    if (op == "capcount") return std::to_string(loaded_.GetCapabilities().size());
+    if (op == "keylist") return std::to_string(loaded_.GetKeyList().size());
+    if (op == "output") return Output(w.at(0));
+    if (op == "keycap") {
+        const std::string* value = loaded_.FindKeyCapability(KeyCode(w.at(0)));
+        return value ? *value : "-";
+    }
+    if (op == "binding") {
+        const auto state = static_cast<std::uint32_t>(std::stoul(w.at(1), nullptr, 16));
+        return loaded_.FindKeyBinding(MakeKeyEvent(true, KeyCode(w[0]), 0, state).Event.KeyEvent);
+    }
+    if (op == "row") return Row(n(0));
+    if (op == "cursor") return Pair(Screen().CursorX, Screen().CursorY);
+    if (op == "char") return std::to_string(Cell(n(0), n(1)).Char);
+    if (op == "attr") return std::to_string(Cell(n(0), n(1)).Attr);
+    if (op == "curattr") return std::to_string(Con().GetAttribute(screen_));
+    if (op == "altcharset") return std::to_string(Termcap().GetAltCharset());
+    if (op == "pending") return std::to_string(Termcap().GetPendingLength());
+    if (op == "region") return Pair(Screen().RegionTop, Screen().RegionBottom);
+    if (op == "dims") return Pair(Screen().Width, Screen().Height);
+    if (op == "scrolllines") return std::to_string(Screen().ScrollLines);
+    if (op == "wrapped") return std::to_string(Con().WrappedPastBottom(screen_));
+    if (op == "beeps") return std::to_string(Con().Beeps());
+    if (op == "selection") return Con().GetSelectionText(screen_);
+    if (op == "shown") return RightTrim(Con().ShownRow(n(0)));
+    if (op == "shownattr") return std::to_string(Con().ShownCell(n(0), n(1)).Attr);
+    if (op == "showncursor") return std::to_string(Con().ShownCursorX());
+    if (op == "lastupdate") return std::to_string(Con().LastUpdateCells());
+    ADD_FAILURE() << where_ << ": unknown directive " << op;
+    return "";
+}
+
+// The rows of the screen, or the first lines of a snapshot of `count`
+// lines, up to "end".
+void EmulatorCase::Lines(std::istream& in, const std::string& op, long count) {
+    int lines = 0;
+    const std::vector<TCell> block = Con().TakeSnapshot(screen_, lines);
+    EXPECT_EQ(lines, op == "rows" ? lines : count) << where_;
+    const int width = Screen().Width;
+    std::string line;
+    for (int y = 0; std::getline(in, line) && line != "end"; ++y, ++number_) {
+        std::string got = op == "rows" ? Row(y) : "";
+        for (int x = 0; op == "snapshot" && y < lines && x < width; ++x)
+            got += static_cast<char>(block[static_cast<size_t>(y) * width + x].Char);
+        EXPECT_EQ(RightTrim(got), RightTrim(line)) << where_ << " row " << y << "\n" << Dump();
+    }
+    ++number_;
+    ++checks_;
 }
 
 TEST_P(EmulatorCase, Runs) {
     std::ifstream in(GetParam());
     ASSERT_TRUE(in) << GetParam();
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         ++number_;
         if (line.empty() || line[0] == '#') continue;
         where_ = GetParam().filename().string() + ":" + std::to_string(number_);
         const size_t space = line.find(' ');
         const std::string op = line.substr(0, space);
-        const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-        if (!raised_.empty() && op != "error") {
-            ADD_FAILURE() << where_ << ": unexpected error " << raised_;
-            raised_.clear();
-        }
+        if (!raised_.empty() && op != "error")
+            ADD_FAILURE() << where_ << ": unexpected error " << std::exchange(raised_, "");
         try {
-            Run(in, op, rest);
+            Run(in, op, space == std::string::npos ? "" : line.substr(space + 1));
         } catch (const TException& e) {
             raised_ = e.what();
         }
