@@ -84,10 +84,12 @@ const std::map<std::string, Step> kSteps = {
 
 // Checks whose expectation follows one or two words of their own.
 const std::map<std::string, size_t> kPlaces = {
-    {"row", 1},   {"shown", 1}, {"cap", 1},  {"keycap", 1},    {"output", 1},
-    {"match", 1}, {"char", 2},  {"attr", 2}, {"shownattr", 2}, {"binding", 2}};
+    {"row", 1},      {"shown", 1},    {"cap", 1},      {"keycap", 1},    {"output", 1},
+    {"match", 1},    {"char", 2},     {"attr", 2},     {"shownattr", 2}, {"binding", 2},
+    {"outgoing", 1}, {"recodein", 1}, {"recodeout", 1}};
 // Checks whose expectation is a hex number.
-const std::set<std::string> kHex = {"char", "attr", "shownattr", "curattr"};
+const std::set<std::string> kHex = {"char",    "attr",     "shownattr",
+                                    "curattr", "recodein", "recodeout"};
 
 class EmulatorCase : public ::testing::TestWithParam<fs::path> {
   protected:
@@ -152,13 +154,6 @@ class EmulatorCase : public ::testing::TestWithParam<fs::path> {
         return got;
     }
 
-    std::string Output(const std::string& name) {
-        for (const TCapRecord& r : loaded_.GetOutputCaps()) {
-            if (r.Name == name) return !r.IsOutputSequence() ? "!" : r.Value ? *r.Value : "-";
-        }
-        return "no record";
-    }
-
     void Run(std::istream& in, const std::string& op, const std::string& rest);
     std::string Got(const std::string& op, const std::vector<std::string>& w);
     void Lines(std::istream& in, const std::string& op, long count);
@@ -221,6 +216,8 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
         const std::uint32_t state = w.size() > 2 ? std::stoul(w[2], nullptr, 16) : 0;
         const auto ch = static_cast<unsigned char>(std::stoul(w.at(1), nullptr, 16));
         Emulator().KeyPressed(MakeKeyEvent(w.size() < 4, KeyCode(w.at(0)), ch, state));
+    } else if (op == "typed") {
+        Emulator().QueueTyped(std::stoul(rest, nullptr, 16));
     } else if (op == "mouse") {
         Emulator().KeyPressed(MakeMouseEvent(n.at(0), n.at(1), n.at(2), 0));
     } else if (op == "copy") {
@@ -289,11 +286,18 @@ std::string EmulatorCase::Got(const std::string& op, const std::vector<std::stri
     auto n = [&](size_t i) { return std::stol(w.at(i)); };
     if (op == "error") return std::exchange(raised_, "");
     if (op == "sent") return Sent();
+    if (op == "outgoing") return Emulator().RecodeOutgoingText(Unescape(w.at(0)));
+    if (op == "recodein") return std::to_string(Emulator().RecodeIncoming(std::stoul(w[0], 0, 16)));
+    if (op == "recodeout")
+        return std::to_string(Emulator().RecodeOutgoing(std::stoul(w[0], 0, 16)));
     if (op == "match") return Match(Unescape(w.at(0)));
     if (op == "cap") return loaded_.GetCapability(w.at(0));
     if (op == "capcount") return std::to_string(loaded_.GetCapabilities().size());
     if (op == "keylist") return std::to_string(loaded_.GetKeyList().size());
-    if (op == "output") return Output(w.at(0));
+    for (const TCapRecord& r : loaded_.GetOutputCaps()) {
+        if (op == "output" && r.Name == w.at(0))
+            return !r.IsOutputSequence() ? "!" : r.Value ? *r.Value : "-";
+    }
     if (op == "keycap") {
         const std::string* value = loaded_.FindKeyCapability(KeyCode(w.at(0)));
         return value ? *value : "-";

@@ -1,16 +1,11 @@
-// The UTF-8 decoder over all of Unicode, and the outgoing encoding of typed
-// and pasted text.
+// The UTF-8 decoder over all of Unicode.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "../base/case_file.h"
-#include "config/host_config.h"
-#include "config/recode_table.h"
-#include "console/headless_console.h"
 #include "platform/cp866.h"
 #include "term/char_width.h"
-#include "term/emulator.h"
 #include "term/utf8_decoder.h"
 
 namespace {
@@ -56,26 +51,6 @@ TEST(Utf8Decoder, IllFormedPartsStateAcrossCallsAndWidths) {
                                     : static_cast<char32_t>(Num("0x" + w)));
         EXPECT_EQ(Decode(c[1]), want);
     }
-}
-
-TEST(OutgoingText, Utf8OrTheTable) {
-    THeadlessConsole console(20, 3);
-    const int screen = console.AddScreen();
-    THostConfig utf8;
-    utf8.SetIncomingTable(kRecodeUtf8);
-    utf8.SetOutgoingTable(kRecodeUtf8);
-    THostConfig koi8;  // the defaults: KOI8-R both ways
-    TEmulator toUtf8(&utf8, screen, &console);
-    TEmulator toKoi8(&koi8, screen, &console);
-    const std::string text = "\x8f\xe0\xa8\xa2\xa5\xe2 \xc4\xf0\r";  // "Привет ─Ё" CR
-    EXPECT_EQ(toUtf8.RecodeOutgoingText(text), "Привет ─Ё\r");
-    EXPECT_EQ(toKoi8.RecodeOutgoingText(text), "\xf0\xd2\xc9\xd7\xc5\xd4 \x80\xb3\r");
-    toUtf8.QueueTyped(0xF1);
-    char out[8];
-    EXPECT_EQ(std::string(out, toUtf8.GetOutput(out, sizeof out)), "ё");
-    EXPECT_EQ(toKoi8.RecodeIncoming(0xC1), 0xA0);
-    EXPECT_EQ(toKoi8.RecodeOutgoing(0xA0), 0xC1);
-    EXPECT_EQ(toKoi8.RecodeIncoming('a'), 'a');
 }
 
 }  // namespace
