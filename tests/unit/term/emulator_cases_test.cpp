@@ -19,6 +19,7 @@
 #include "config/host_config.h"
 #include "config/recode_table.h"
 #include "console/headless_console.h"
+#include "platform/clipboard.h"
 #include "platform/cp866.h"
 #include "term/termcap_emulator.h"
 
@@ -227,6 +228,9 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
         loaded_.Load(host_.GetTermcapFile(), rest);
     } else if (op == "write") {
         Con().WriteText(screen_, text.c_str());
+    } else if (op == "clipboard") {
+        Con();  // which takes what goes to the terminal
+        SetClipboardText(text);
     } else if (op == "status") {
         Con().SetStatusText(text);
     } else if (op == "add") {
@@ -323,6 +327,8 @@ std::string EmulatorCase::Got(const std::string& op, const std::vector<std::stri
     if (op == "shownattr") return std::to_string(Con().ShownCell(n(0), n(1)).Attr);
     if (op == "showncursor") return std::to_string(Con().ShownCursorX());
     if (op == "lastupdate") return std::to_string(Con().LastUpdateCells());
+    if (op == "terminal") return Con().TerminalBytes();
+    if (op == "clipboardtext") return GetClipboardText();
     ADD_FAILURE() << where_ << ": unknown directive " << op;
     return "";
 }
