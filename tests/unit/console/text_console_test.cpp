@@ -49,12 +49,9 @@ struct Pty {
     }
     // Waits (bounded) until the output holds `text`; hands out all of it.
     std::string Take(const std::string& text) {
-        for (int i = 0; i < 200; ++i) {
-            {
-                std::lock_guard guard(lock);
-                if (output.find(text) != std::string::npos) return std::exchange(output, "");
-            }
-            std::this_thread::sleep_for(milliseconds(10));
+        for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(milliseconds(10))) {
+            std::lock_guard guard(lock);
+            if (output.find(text) != std::string::npos) return std::exchange(output, "");
         }
         ADD_FAILURE() << "never saw " << testing::PrintToString(text);
         return "";
@@ -62,10 +59,9 @@ struct Pty {
     void Type(const std::string& bytes) {
         ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    std::uint32_t LocalModes() {
+    tcflag_t LocalModes() {
         termios modes{};
-        EXPECT_EQ(::tcgetattr(slave, &modes), 0);
-        return modes.c_lflag;
+        return ::tcgetattr(slave, &modes) == 0 ? modes.c_lflag : ~tcflag_t{0};
     }
 
     int master = -1, slave = -1;
@@ -94,9 +90,9 @@ TEST(TextConsole, StartDrawReadAndRestore) {
     Pty pty;
     {
         TTextConsole console(pty.slave, pty.slave);
-        int w = 0, h = 0;
-        console.GetSize(w, h);
-        EXPECT_EQ(std::make_pair(w, h), std::make_pair(80, 25));
+        std::pair<int, int> size;
+        console.GetSize(size.first, size.second);
+        EXPECT_EQ(size, std::make_pair(80, 25));
         EXPECT_EQ(pty.LocalModes() & (ICANON | ECHO | ISIG), 0u);
         const std::string start = pty.Take("\x1b[2J");
         for (const char* mode : {"\x1b[?1049h", "\x1b[?1002h\x1b[?1006h", "\x1b[?2004h"})
@@ -134,9 +130,7 @@ TEST(TextConsole, StartDrawReadAndRestore) {
                   milliseconds(TTextConsole::kEscapeDelayMs - 5));
         EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);
         EXPECT_EQ(KeyChar(r), 27);
-        pty.Type(
-            "\xd0\xaf"
-            "a");
+        pty.Type(std::string("\xd0\xaf") + 'a');
         console.ReadEvent(r);
         EXPECT_EQ(KeyChar(r), 0x9F);  // Я
         EXPECT_TRUE(console.EventPending());

@@ -13,12 +13,12 @@ TEST(CapMatcherTest, IndexesAgreeWithTheTableOrder) {
     const std::string alphabet = "\x1b\x1b\x1b[[[??0123456789;;;;HJKLmmrxBST@=|<>1K4hlc\x0e\x80 a";
     std::mt19937 rng(12345);
     long compared = 0, matched = 0, incomplete = 0;
-    for (const char* entry :
-         {"etc/termcap:cons25r", "etc/termcap:ansi", "tests/data/term/termcap/rich.termcap:rich"}) {
-        const std::string spec = entry;
+    const std::string shipped = QUENLOR_SOURCE_DIR "/etc/termcap";
+    for (const auto& [file, type] : {std::pair{shipped, "cons25r"},
+                                     {shipped, "ansi"},
+                                     {QUENLOR_TEST_DATA "/term/termcap/rich.termcap", "rich"}}) {
         TTermcap t;
-        t.Load(QUENLOR_SOURCE_DIR "/" + spec.substr(0, spec.find(':')),
-               spec.substr(spec.find(':') + 1));
+        t.Load(file, type);
         TCapMatcher m;
         m.Build(t.GetOutputCaps());
         for (int round = 0; round < 4000; ++round) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -80,7 +81,6 @@ const std::map<std::string, Step> kSteps = {
     {"begin", [](TConsole& c, int s, const Args&) { c.BeginUpdate(s); }},
     {"end", [](TConsole& c, int s, const Args&) { c.EndUpdate(s); }},
     {"refresh", [](TConsole& c, int, const Args&) { c.Refresh(); }},
-    {"nohost", [](TConsole& c, int s, const Args&) { c.SetHostConfig(s, nullptr); }},
 };
 
 // Checks whose expectation follows one or two words of their own.
@@ -94,9 +94,7 @@ const std::set<std::string> kHex = {"char",    "attr",     "shownattr",
 
 class EmulatorCase : public ::testing::TestWithParam<fs::path> {
   protected:
-    ~EmulatorCase() override {
-        if (!temp_.empty()) fs::remove(temp_);
-    }
+    ~EmulatorCase() override { std::remove(temp_.c_str()); }
 
     THeadlessConsole& Con() {
         if (!console_) {
@@ -132,27 +130,6 @@ class EmulatorCase : public ::testing::TestWithParam<fs::path> {
     void Push(const std::string& bytes, size_t block) {
         for (size_t i = 0; i < bytes.size(); i += block)
             Emulator().Write(bytes.data() + i, static_cast<int>(std::min(block, bytes.size() - i)));
-    }
-
-    // The bytes the emulator hands out, taken in small pieces.
-    std::string Sent() {
-        std::string out;
-        char buf[7];
-        for (int n; (n = Emulator().GetOutput(buf, sizeof buf)) > 0;) out.append(buf, n);
-        return out;
-    }
-
-    std::string Match(const std::string& bytes) {
-        TCapMatch m;
-        auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-        const TMatchStatus status = Termcap().MatchCapability(p, p + bytes.size(), m);
-        if (status != TMatchStatus::Matched)
-            return status == TMatchStatus::Incomplete ? "incomplete" : "nomatch";
-        const char* name = Termcap().GetTermcap().GetOutputCaps().at(m.Record).Name;
-        EXPECT_EQ(m.Effect, CapEffectOf(name)) << where_;
-        std::string got = name + (" " + std::to_string(m.Consumed));
-        for (int i = 0; i < m.ParamCount; ++i) got += " " + std::to_string(m.Params[i]);
-        return got;
     }
 
     void Run(std::istream& in, const std::string& op, const std::string& rest);
@@ -289,12 +266,29 @@ void EmulatorCase::Run(std::istream& in, const std::string& op, const std::strin
 std::string EmulatorCase::Got(const std::string& op, const std::vector<std::string>& w) {
     auto n = [&](size_t i) { return std::stol(w.at(i)); };
     if (op == "error") return std::exchange(raised_, "");
-    if (op == "sent") return Sent();
+    if (op == "sent") {
+        std::string out;
+        char buf[7];  // the bytes are handed out in small pieces
+        for (int n; (n = Emulator().GetOutput(buf, sizeof buf)) > 0;) out.append(buf, n);
+        return out;
+    }
     if (op == "outgoing") return Emulator().RecodeOutgoingText(Unescape(w.at(0)));
     if (op == "recodein") return std::to_string(Emulator().RecodeIncoming(std::stoul(w[0], 0, 16)));
     if (op == "recodeout")
         return std::to_string(Emulator().RecodeOutgoing(std::stoul(w[0], 0, 16)));
-    if (op == "match") return Match(Unescape(w.at(0)));
+    if (op == "match") {
+        TCapMatch m;
+        const std::string bytes = Unescape(w.at(0));
+        auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const TMatchStatus status = Termcap().MatchCapability(p, p + bytes.size(), m);
+        if (status != TMatchStatus::Matched)
+            return status == TMatchStatus::Incomplete ? "incomplete" : "nomatch";
+        const char* name = Termcap().GetTermcap().GetOutputCaps().at(m.Record).Name;
+        EXPECT_EQ(m.Effect, CapEffectOf(name)) << where_;
+        std::string got = name + (" " + std::to_string(m.Consumed));
+        for (int i = 0; i < m.ParamCount; ++i) got += " " + std::to_string(m.Params[i]);
+        return got;
+    }
     if (op == "cap") return loaded_.GetCapability(w.at(0));
     if (op == "capcount") return std::to_string(loaded_.GetCapabilities().size());
     if (op == "keylist") return std::to_string(loaded_.GetKeyList().size());
@@ -339,12 +333,13 @@ void EmulatorCase::Lines(std::istream& in, const std::string& op, long count) {
     int lines = 0;
     const std::vector<TCell> block = Con().TakeSnapshot(screen_, lines);
     EXPECT_EQ(lines, op == "rows" ? lines : count) << where_;
-    const int width = Screen().Width;
+    // The screen's rows are the last lines of a snapshot.
+    const int first = op == "rows" ? lines - Screen().Height : 0, width = Screen().Width;
     std::string line;
     for (int y = 0; std::getline(in, line) && line != "end"; ++y, ++number_) {
-        std::string got = op == "rows" ? Row(y) : "";
-        for (int x = 0; op == "snapshot" && y < lines && x < width; ++x)
-            got += static_cast<char>(block[static_cast<size_t>(y) * width + x].Char);
+        std::string got;
+        for (int x = 0; first + y < lines && x < width; ++x)
+            got += static_cast<char>(block[static_cast<size_t>(first + y) * width + x].Char);
         EXPECT_EQ(RightTrim(got), RightTrim(line)) << where_ << " row " << y << "\n" << Dump();
     }
     ++number_;

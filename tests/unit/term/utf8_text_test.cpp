@@ -15,14 +15,10 @@ std::u32string Decode(const std::string& bytes) {
     std::u32string out;
     for (const char c : bytes) {
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            if (decoder.Interrupt()) out.push_back(TUtf8Decoder::kInvalid);
-            out.push_back(b);
-            continue;
-        }
         char32_t codes[2];
-        const int n = decoder.Feed(b, codes);
-        out.append(codes, codes + n);
+        if (b >= 0x80) out.append(codes, codes + decoder.Feed(b, codes));
+        if (b < 0x80 && decoder.Interrupt()) out.push_back(TUtf8Decoder::kInvalid);
+        if (b < 0x80) out.push_back(b);
     }
     return out;
 }
