@@ -134,6 +134,7 @@ TEST(TextConsole, StartDrawReadAndRestore) {
         console.ReadEvent(r);
         EXPECT_EQ(KeyChar(r), 0x9F);  // Я
         EXPECT_TRUE(console.EventPending());
+        EXPECT_TRUE(console.WaitInput(-1));  // for an event decoded already
         console.ReadEvent(r);
         EXPECT_EQ(KeyChar(r), 'a');
         EXPECT_FALSE(console.EventPending());
