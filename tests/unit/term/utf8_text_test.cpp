@@ -1,16 +1,11 @@
-// The UTF-8 decoder over all of Unicode, and the outgoing encoding of typed
-// and pasted text.
+// The UTF-8 decoder over all of Unicode.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "../base/case_file.h"
-#include "config/host_config.h"
-#include "config/recode_table.h"
-#include "console/headless_console.h"
 #include "platform/cp866.h"
 #include "term/char_width.h"
-#include "term/emulator.h"
 #include "term/utf8_decoder.h"
 
 namespace {
@@ -20,14 +15,10 @@ std::u32string Decode(const std::string& bytes) {
     std::u32string out;
     for (const char c : bytes) {
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            if (decoder.Interrupt()) out.push_back(TUtf8Decoder::kInvalid);
-            out.push_back(b);
-            continue;
-        }
         char32_t codes[2];
-        const int n = decoder.Feed(b, codes);
-        out.append(codes, codes + n);
+        if (b >= 0x80) out.append(codes, codes + decoder.Feed(b, codes));
+        if (b < 0x80 && decoder.Interrupt()) out.push_back(TUtf8Decoder::kInvalid);
+        if (b < 0x80) out.push_back(b);
     }
     return out;
 }
@@ -56,23 +47,6 @@ TEST(Utf8Decoder, IllFormedPartsStateAcrossCallsAndWidths) {
                                     : static_cast<char32_t>(Num("0x" + w)));
         EXPECT_EQ(Decode(c[1]), want);
     }
-}
-
-TEST(OutgoingText, Utf8OrTheTable) {
-    THeadlessConsole console(20, 3);
-    const int screen = console.AddScreen();
-    THostConfig utf8;
-    utf8.SetIncomingTable(kRecodeUtf8);
-    utf8.SetOutgoingTable(kRecodeUtf8);
-    THostConfig koi8;  // the defaults: KOI8-R both ways
-    TEmulator toUtf8(&utf8, screen, &console);
-    TEmulator toKoi8(&koi8, screen, &console);
-    const std::string text = "\x8f\xe0\xa8\xa2\xa5\xe2 \xc4\xf0\r";  // "Привет ─Ё" CR
-    EXPECT_EQ(toUtf8.RecodeOutgoingText(text), "Привет ─Ё\r");
-    EXPECT_EQ(toKoi8.RecodeOutgoingText(text), "\xf0\xd2\xc9\xd7\xc5\xd4 \x80\xb3\r");
-    toUtf8.QueueTyped(0xF1);
-    char out[8];
-    EXPECT_EQ(std::string(out, toUtf8.GetOutput(out, sizeof out)), "ё");
 }
 
 }  // namespace
