@@ -1,0 +1,43 @@
+// Bounded waits for what other threads do: a broken wake-up or cancellation
+// fails the test instead of hanging the suite.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "platform/thread.h"
+
+inline bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline bool EndsWithin(TThread& thread, int timeout_ms = 5000) {
+    return WaitUntil([&] { return thread.Finished(); }, timeout_ms);
+}
+
+// Runs `body` on a cancellable thread; it must still be blocked after
+// `block_ms`, and a cancel must unwind it within two seconds without letting
+// it return (an exception of its own would end the run).
+inline void ExpectCancelUnwinds(const std::function<void()>& body, int block_ms = 50) {
+    TThread thread;
+    std::atomic<bool> returned{false};
+    thread.Start([&] {
+        body();
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(block_ms));
+    ASSERT_FALSE(thread.Finished()) << "the call did not block";
+    thread.Cancel();
+    ASSERT_TRUE(EndsWithin(thread, 2000));
+    thread.Join();
+    EXPECT_FALSE(returned);
+}

@@ -1,0 +1,309 @@
+// The session scenarios of tests/data/session/sessions.cases (its head
+// explains the steps): TSession, TConnectSession and the in-session prompt
+// driven by keys and mouse events against a fake host on 127.0.0.1, on a
+// headless console with a small terminal description of the tests' own.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "../base/case_file.h"
+#include "../net/fake_peer.h"
+#include "../platform/bounded_wait.h"
+#include "app/connect_session.h"
+#include "app/session.h"
+#include "config/telnet_config.h"
+#include "console/headless_console.h"
+#include "platform/clipboard.h"
+
+namespace {
+
+void DefineHost(const std::string& name, const std::string& lines) {
+    std::istringstream file("DEFINE_HOST " + name +
+                            " {\nTERMCAP=" QUENLOR_TEST_DATA "/session/termcap\nTERM=qtest\n" +
+                            lines + "\n}\n");
+    Config.ReadConfig(file);
+}
+
+std::string Loopback(int port) {
+    return "ADDRESS=telnet:127.0.0.1:" + std::to_string(port);
+}
+
+// The key event a US keyboard gives for a printable character.
+INPUT_RECORD Char(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    static const char kPunct[] = ".:-_/";
+    const std::uint16_t kKeys[] = {VK_OEM_PERIOD, VK_OEM_1, VK_OEM_MINUS, VK_OEM_MINUS, VK_OEM_2};
+    const char* p = c == 0 ? nullptr : std::strchr(kPunct, c);
+    if (std::isalnum(u) || c == ' ') {
+        return MakeKeyEvent(true, static_cast<std::uint16_t>(std::toupper(u)), u,
+                            std::isupper(u) ? SHIFT_PRESSED : 0);
+    }
+    if (p == nullptr) return MakeKeyEvent(true, 0, u, 0);
+    return MakeKeyEvent(true, kKeys[p - kPunct], u, c == ':' || c == '_' ? SHIFT_PRESSED : 0);
+}
+
+// [A-][C-][S-]NAME: ALT, CTRL, SHIFT and a character or a key name.
+INPUT_RECORD ParseKey(std::string name) {
+    std::uint32_t state = 0;
+    for (; name.size() > 2 && name[1] == '-'; name.erase(0, 2)) {
+        state |= name[0] == 'A'   ? LEFT_ALT_PRESSED
+                 : name[0] == 'C' ? LEFT_CTRL_PRESSED
+                                  : SHIFT_PRESSED;
+    }
+    static const std::map<std::string, std::pair<std::uint16_t, unsigned char>> kKeys = {
+        {"RETURN", {VK_RETURN, '\r'}},
+        {"ESCAPE", {VK_ESCAPE, 27}},
+        {"BACK", {VK_BACK, 8}},
+        {"SHIFT", {VK_SHIFT, 0}},
+        {"SCROLL", {VK_SCROLL, 0}},
+        {"INSERT", {VK_INSERT, 0}},
+        {"UP", {VK_UP, 0}},
+        {"DOWN", {VK_DOWN, 0}},
+        {"LEFT", {VK_LEFT, 0}},
+        {"HOME", {VK_HOME, 0}},
+        {"END", {VK_END, 0}},
+        {"PRIOR", {VK_PRIOR, 0}},
+        {"NEXT", {VK_NEXT, 0}},
+        {"CYRILLIC", {0xC0, 0x80}}};
+    INPUT_RECORD key = name.size() == 1
+                           ? Char(name[0])
+                           : MakeKeyEvent(true, kKeys.at(name).first, kKeys.at(name).second, 0);
+    key.Event.KeyEvent.dwControlKeyState |= state;
+    return key;
+}
+
+// Asks one line and keeps the answer; with `read` ESC ends the thread.
+class TPromptSession : public TSimpleSession {
+  public:
+    TPromptSession(int screen, bool echo, bool read, const std::vector<std::string>& history)
+        : TSimpleSession(screen), echo_(echo), read_(read) {
+        for (const std::string& entry : history) history_.Add(entry);
+    }
+    ~TPromptSession() override { StopThread(); }
+    int Run() override {
+        BeginPrompt(echo_, &history_, "Name: ");
+        answer_.set_value(read_ ? ReadLine() : WaitLine());
+        return 0;
+    }
+    const bool echo_, read_;
+    TStringHistory history_;
+    std::promise<std::string> answer_;
+    std::future<std::string> line_ = answer_.get_future();
+};
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Console = console_.get();
+        // Host texts that name no host take the default's settings.
+        std::istringstream defaults("TERMCAP=" QUENLOR_TEST_DATA "/session/termcap\nTERM=qtest\n");
+        Config.ReadConfig(defaults);
+    }
+    void TearDown() override {
+        session_.reset();
+        Console = nullptr;
+    }
+    // A new session on a new screen in place of the last one.
+    template <typename T>
+    T* Make(const std::function<std::unique_ptr<T>(int)>& make) {
+        session_.reset();
+        screen_ = console_->AddScreen();
+        console_->SetActiveScreen(screen_);
+        std::unique_ptr<T> made = make(screen_);
+        T* raw = made.get();
+        session_ = std::move(made);
+        session_->Start();
+        return raw;
+    }
+    TSession* Open(const std::string& host) {
+        return Make<TSession>([&](int s) { return std::make_unique<TSession>(host, s); });
+    }
+    bool Give(INPUT_RECORD record) { return session_->HandleInput(record); }
+    std::string Row(int y) const {
+        std::string text = console_->ShownRow(y);
+        return text.erase(text.find_last_not_of(' ') + 1);
+    }
+    bool Shows(const std::string& text) const {
+        for (int y = 0; y < 25; ++y) {
+            if (Row(y).find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+    bool WaitForText(const std::string& text) {
+        return WaitUntil([&] { return Shows(text); });
+    }
+
+    std::unique_ptr<THeadlessConsole> console_ = std::make_unique<THeadlessConsole>(80, 25);
+    TFakeServer server_;
+    int screen_ = -1;
+    int peer_ = -1;
+    std::unique_ptr<TSimpleSession> session_;
+};
+
+TEST_F(SessionTest, Scenarios) {
+    DefineHost("fake", Loopback(server_.Port()));
+    DefineHost("nowhere", Loopback(UnusedPort()));
+    TSession* session = nullptr;
+    TPromptSession* prompt = nullptr;
+    bool skip = false;  // the scenario went wrong already
+    for (const TCase& c : ReadCases("session/sessions.cases")) {
+        SCOPED_TRACE(c.where);
+        const std::string& step = c[0];
+        const std::string host = "h" + c.where.substr(c.where.find(':') + 1);
+        const auto starts = {"open", "begin", "refused", "connect", "prompt"};
+        if (std::find(starts.begin(), starts.end(), step) != starts.end()) {
+            session = nullptr;
+            prompt = nullptr;
+            skip = false;
+        }
+        if (step == "open" || step == "begin") {
+            DefineHost(host, (step == "open" ? Loopback(server_.Port()) + "\n" : "") +
+                                 (c.size() > 1 ? c[1] : ""));
+        }
+        if (step == "open" || step == "begin" || step == "refused") {
+            session = Open(step == "refused" ? "nowhere" : host);
+            if (step == "open") {
+                peer_ = server_.Accept();
+                skip = peer_ < 0 || !WaitUntil([&] { return session->IsStarted(); });
+                EXPECT_FALSE(skip);
+            }
+        } else if (step == "connect") {
+            Make<TConnectSession>([](int s) { return std::make_unique<TConnectSession>(s); });
+        } else if (step == "prompt") {
+            prompt = Make<TPromptSession>([&](int s) {
+                return std::make_unique<TPromptSession>(
+                    s, c[1] == "1", c[2] == "1",
+                    c.size() > 3 ? Words(c[3]) : std::vector<std::string>{});
+            });
+            skip = !WaitUntil([&] { return prompt->IsPromptActive(); });
+            EXPECT_FALSE(skip);
+        } else if (skip) {
+            continue;
+        } else if (step == "type") {
+            for (char ch : c[1]) EXPECT_EQ(Give(Char(ch)), c[2] == "1") << ch;
+        } else if (step == "key") {
+            for (long i = 0; i < (c.size() > 3 ? Num(c[3]) : 1); ++i)
+                EXPECT_EQ(Give(ParseKey(c[1])), c[2] == "1");
+        } else if (step == "mouse") {
+            const std::uint32_t button = c[3] == "L"   ? FROM_LEFT_1ST_BUTTON_PRESSED
+                                         : c[3] == "R" ? RIGHTMOST_BUTTON_PRESSED
+                                                       : 0;
+            EXPECT_TRUE(
+                Give(MakeMouseEvent(static_cast<int>(Num(c[1])), static_cast<int>(Num(c[2])),
+                                    button, c[4] == "M" ? MOUSE_MOVED : 0)));
+        } else if (step == "host") {
+            SendBytes(peer_, c[1]);
+        } else if (step == "peer") {
+            EXPECT_EQ(ReadBytes(peer_, c[1].size()), c[1]);
+        } else if (step == "quiet") {
+            EXPECT_EQ(ReadPending(peer_, 100), "");
+        } else if (step == "accept") {
+            peer_ = server_.Accept();
+            EXPECT_GE(peer_, 0);
+        } else if (step == "close") {
+            server_.Close(peer_);
+        } else if (step == "show") {
+            skip = !WaitForText(c[1]);
+            EXPECT_FALSE(skip) << "never shown: " << c[1];
+        } else if (step == "hide") {
+            EXPECT_FALSE(Shows(c[1]));
+        } else if (step == "row") {
+            EXPECT_EQ(Row(static_cast<int>(Num(c[1]))), c[2]);
+        } else if (step == "asking") {
+            const int row = c.size() > 1 ? static_cast<int>(Num(c[1])) : -1;
+            const std::string text =
+                prompt ? "Name:" : "[" + std::to_string(screen_) + "] Connect to:";
+            skip = !WaitUntil(
+                [&] { return session_->IsPromptActive() && (row < 0 || Row(row) == text); });
+            EXPECT_FALSE(skip);
+        } else if (step == "answer") {
+            const auto wait = std::chrono::seconds(c[1] == "<none>" ? 0 : 5);
+            const bool ready = prompt->line_.wait_for(wait) == std::future_status::ready;
+            EXPECT_EQ(ready ? prompt->line_.get() : "<none>", c[1]);
+        } else if (step == "name") {
+            EXPECT_EQ(session_->GetName(), c[1]);
+        } else if (step == "state") {
+            const std::map<std::string, int> kStates = {{"normal", kSessionNormal},
+                                                        {"question", kSessionQuestion},
+                                                        {"error", kSessionError}};
+            EXPECT_EQ(session->GetState(), kStates.at(c[1]));
+        } else if (step == "ended" || step == "running") {
+            EXPECT_EQ(WaitUntil([&] { return session_->Finished(); }, step == "ended" ? 2000 : 0),
+                      step == "ended");
+        } else if (step == "viewer") {
+            EXPECT_EQ(session->IsScrollBackOpen(), c[1] == "1");
+        } else if (step == "marked") {
+            const int x = static_cast<int>(Num(c[1])), y = static_cast<int>(Num(c[2]));
+            EXPECT_EQ((console_->ShownCell(x, y).Attr & 0x80) != 0, c[3] == "1");
+        } else if (step == "selecting") {
+            EXPECT_EQ(console_->GetScreen(screen_).SelX1 != -1, c[1] == "1");
+        } else if (step == "clip") {
+            EXPECT_EQ(GetClipboardText(), c[1]);
+        } else if (step == "setclip") {
+            StoreClipboardText(c[1]);
+        } else if (step == "osc52") {
+            const std::string offer = "\x1b]52;c;" + Base64Encode(c[1]);
+            EXPECT_NE(console_->TerminalBytes().find(offer), std::string::npos);
+        } else if (step == "cursor") {
+            EXPECT_EQ(console_->ShownCursorX(), Num(c[1]));
+            EXPECT_EQ(console_->ShownCursorY(), Num(c[2]));
+        } else if (step == "beeps") {
+            EXPECT_EQ(console_->Beeps(), Num(c[1]));
+        } else if (step == "history") {
+            EXPECT_EQ(UserHistory.Current(), c[1]);
+        } else if (step == "fresh") {
+            std::remove(c[1].c_str());
+        } else {
+            ASSERT_EQ(step, "file");
+            std::ifstream file(c[1], std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c[2]);
+        }
+    }
+}
+
+// A connect stays pending on a listener whose one-place queue is full (the
+// SYN is dropped and retried after a second): keys typed meanwhile go out
+// after the login, and a close ends the session at once.
+TEST_F(SessionTest, PendingConnect) {
+    for (bool typing : {true, false}) {
+        SCOPED_TRACE(typing ? "typing" : "closing");
+        TFakeServer busy(0);
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(busy.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        DefineHost("busy", Loopback(busy.Port()));
+        TSession* session = Open("busy");
+        ASSERT_FALSE(session->IsStarted());
+        if (typing) {
+            EXPECT_FALSE(Give(Char('o')));
+            EXPECT_FALSE(Give(Char('k')));
+            ASSERT_GE(busy.Accept(), 0);  // frees the queue for the retried SYN
+            const int peer = busy.Accept(5000);
+            ASSERT_GE(peer, 0);
+            EXPECT_EQ(ReadBytes(peer, 2), "ok");
+        } else {
+            EXPECT_TRUE(Give(ParseKey("A-x")));
+            ASSERT_TRUE(WaitForText("Are you sure you want to close the connection? Y/N"));
+            EXPECT_TRUE(Give(Char('y')));
+            EXPECT_TRUE(WaitUntil([&] { return session->Finished(); }, 500));  // before the retry
+            EXPECT_FALSE(session->IsStarted());
+        }
+        session_.reset();
+        close(filler);
+    }
+}
+
+}  // namespace
