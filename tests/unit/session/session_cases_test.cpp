@@ -8,14 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cstring>
 #include <fstream>
 #include <future>
 #include <iterator>
 #include <map>
 #include <sstream>
 
+#include "../app/key_script.h"
 #include "../base/case_file.h"
 #include "../net/fake_peer.h"
 #include "../platform/bounded_wait.h"
@@ -36,50 +35,6 @@ void DefineHost(const std::string& name, const std::string& lines) {
 
 std::string Loopback(int port) {
     return "ADDRESS=telnet:127.0.0.1:" + std::to_string(port);
-}
-
-// The key event a US keyboard gives for a printable character.
-INPUT_RECORD Char(char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    static const char kPunct[] = ".:-_/";
-    const std::uint16_t kKeys[] = {VK_OEM_PERIOD, VK_OEM_1, VK_OEM_MINUS, VK_OEM_MINUS, VK_OEM_2};
-    const char* p = c == 0 ? nullptr : std::strchr(kPunct, c);
-    if (std::isalnum(u) || c == ' ') {
-        return MakeKeyEvent(true, static_cast<std::uint16_t>(std::toupper(u)), u,
-                            std::isupper(u) ? SHIFT_PRESSED : 0);
-    }
-    if (p == nullptr) return MakeKeyEvent(true, 0, u, 0);
-    return MakeKeyEvent(true, kKeys[p - kPunct], u, c == ':' || c == '_' ? SHIFT_PRESSED : 0);
-}
-
-// [A-][C-][S-]NAME: ALT, CTRL, SHIFT and a character or a key name.
-INPUT_RECORD ParseKey(std::string name) {
-    std::uint32_t state = 0;
-    for (; name.size() > 2 && name[1] == '-'; name.erase(0, 2)) {
-        state |= name[0] == 'A'   ? LEFT_ALT_PRESSED
-                 : name[0] == 'C' ? LEFT_CTRL_PRESSED
-                                  : SHIFT_PRESSED;
-    }
-    static const std::map<std::string, std::pair<std::uint16_t, unsigned char>> kKeys = {
-        {"RETURN", {VK_RETURN, '\r'}},
-        {"ESCAPE", {VK_ESCAPE, 27}},
-        {"BACK", {VK_BACK, 8}},
-        {"SHIFT", {VK_SHIFT, 0}},
-        {"SCROLL", {VK_SCROLL, 0}},
-        {"INSERT", {VK_INSERT, 0}},
-        {"UP", {VK_UP, 0}},
-        {"DOWN", {VK_DOWN, 0}},
-        {"LEFT", {VK_LEFT, 0}},
-        {"HOME", {VK_HOME, 0}},
-        {"END", {VK_END, 0}},
-        {"PRIOR", {VK_PRIOR, 0}},
-        {"NEXT", {VK_NEXT, 0}},
-        {"CYRILLIC", {0xC0, 0x80}}};
-    INPUT_RECORD key = name.size() == 1
-                           ? Char(name[0])
-                           : MakeKeyEvent(true, kKeys.at(name).first, kKeys.at(name).second, 0);
-    key.Event.KeyEvent.dwControlKeyState |= state;
-    return key;
 }
 
 // Asks one line and keeps the answer; with `read` ESC ends the thread.

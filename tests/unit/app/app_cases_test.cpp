@@ -1,0 +1,258 @@
+// The hot keys, the connect prompt's line editor and the session switcher,
+// driven by the case files under tests/data/app (their heads explain them).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "../base/case_file.h"
+#include "app/hot_keys.h"
+#include "app/line_input.h"
+#include "app/switcher.h"
+#include "base/exception.h"
+#include "base/string_history.h"
+#include "console/headless_console.h"
+#include "key_script.h"
+#include "platform/title.h"
+
+namespace {
+
+TStringHistory HistoryOf(const std::string& words) {
+    TStringHistory history;
+    if (words != "-") {
+        for (const std::string& w : Words(words)) history.Add(w);
+    }
+    return history;
+}
+
+std::string Trimmed(std::string row) {
+    return row.erase(row.find_last_not_of(' ') + 1);
+}
+
+TEST(HotKeys, Cases) {
+    const std::map<std::string, THotKey> kNames = {{"None", THotKey::None},
+                                                   {"Escape", THotKey::Escape},
+                                                   {"SwitchTo", THotKey::SwitchTo},
+                                                   {"Next", THotKey::Next},
+                                                   {"Previous", THotKey::Previous},
+                                                   {"StatusLine", THotKey::StatusLine},
+                                                   {"NewSession", THotKey::NewSession}};
+    for (const TCase& c : ReadCases("app/hot_keys.cases")) {
+        SCOPED_TRACE(c.where);
+        int index = -1;
+        EXPECT_EQ(ClassifyHotKey(ParseKey(c[0]), index), kNames.at(c[1]));
+        if (c.size() > 2) {
+            EXPECT_EQ(index, Num(c[2]));
+        }
+    }
+}
+
+TEST(LineInput, Cases) {
+    for (const TCase& c : ReadCases("app/line_input.cases")) {
+        SCOPED_TRACE(c.where + ": " + c[0]);
+        THeadlessConsole console(80, 25);
+        const int screen = console.AddScreen();
+        console.SetActiveScreen(screen);
+        console.WriteText(screen, "Connect to: ");
+        console.Refresh();
+        for (const std::string& key : Words(c[1])) console.PushEvent(ParseKey(key));
+        console.CloseInput();
+        const TStringHistory history = HistoryOf(c[4]);
+        char buffer[65] = {};
+        std::string result;
+        try {
+            result = LineInput(console, screen, buffer, static_cast<int>(Num(c[2])), &history,
+                               c[3] == "1")
+                         ? buffer
+                         : "cancelled";
+        } catch (const TException&) {
+            result = "throws";
+        }
+        EXPECT_EQ(result, c[5]);
+        EXPECT_EQ(Trimmed(console.ShownRow(0).substr(0, 40)), c[6]);
+        EXPECT_EQ(console.Beeps(), Num(c[7]));
+    }
+}
+
+struct FakeSession : TSwitcherSession {
+    FakeSession(int screen, std::string name) : screen_(screen), name_(std::move(name)) {}
+    bool HandleInput(INPUT_RECORD& record) override {
+        received.push_back(record.Event.KeyEvent.wVirtualKeyCode);
+        return true;
+    }
+    std::string GetName() override { return name_; }
+    int GetScreen() const override { return screen_; }
+    void Start() override { started = true; }
+    bool Finished() const override { return finished; }
+
+    int screen_;
+    std::string name_;
+    bool started = false;
+    bool finished = false;
+    std::vector<std::uint16_t> received;
+};
+
+class SwitcherTest : public ::testing::Test {
+  protected:
+    void New() {
+        sessions_.clear();
+        switcher_.reset();
+        console_.reset();  // the terminal output sink is process-wide: freed before taken
+        console_ = std::make_unique<THeadlessConsole>(80, 25);
+        banner_ = console_->AddScreen();
+        console_->SetActiveScreen(banner_);
+        switcher_ = std::make_unique<TSwitcher>(*console_, banner_, &history_);
+        switcher_->SetSessionMakers(
+            [this](int screen, const std::string& host) {
+                return host == "none" ? nullptr : Make(screen, host);
+            },
+            [this](int screen) { return Make(screen, "none"); });
+        switcher_->UpdateTitle();
+    }
+    std::unique_ptr<TSwitcherSession> Make(int screen, const std::string& name) {
+        auto session = std::make_unique<FakeSession>(screen, name);
+        sessions_[name] = session.get();
+        return session;
+    }
+    void Add(const std::string& name) {
+        const int screen = console_->AddScreen();
+        EXPECT_TRUE(switcher_->AddSession(Make(screen, name), screen));
+        EXPECT_TRUE(sessions_[name]->started);
+        switcher_->UpdateTitle();
+    }
+
+    std::unique_ptr<THeadlessConsole> console_;
+    TStringHistory history_;
+    int banner_ = 0;
+    std::unique_ptr<TSwitcher> switcher_;
+    std::map<std::string, FakeSession*> sessions_;
+};
+
+TEST_F(SwitcherTest, Cases) {
+    for (const TCase& c : ReadCases("app/switcher.cases")) {
+        SCOPED_TRACE(c.where);
+        const std::string& step = c[0];
+        if (step == "new") {
+            New();
+        } else if (step == "add") {
+            Add(c[1]);
+        } else if (step == "key") {
+            INPUT_RECORD key = ParseKey(c[1]);
+            EXPECT_EQ(switcher_->HandleEvent(key), c[2] == "1");
+        } else if (step == "push") {
+            for (const std::string& key : Words(c[1])) console_->PushEvent(ParseKey(key));
+        } else if (step == "banner") {
+            console_->WriteText(banner_, c[1].c_str());
+        } else if (step == "start") {
+            switcher_->StartSession(c[1]);
+        } else if (step == "fill") {
+            switcher_->FillConnectSessions();
+        } else if (step == "finish") {
+            const int screen = sessions_.at(c[1])->GetScreen();
+            sessions_.at(c[1])->finished = true;
+            switcher_->RemoveFinishedSessions();
+            EXPECT_FALSE(console_->IsScreenInUse(screen));
+        } else if (step == "title") {
+            EXPECT_EQ(GetConsoleTitle(), c[1]);
+        } else if (step == "current") {
+            EXPECT_EQ(switcher_->Current(), Num(c[1]));
+        } else if (step == "count") {
+            EXPECT_EQ(switcher_->Count(), Num(c[1]));
+        } else if (step == "beeps") {
+            EXPECT_EQ(console_->Beeps(), Num(c[1]));
+        } else if (step == "status") {
+            EXPECT_EQ(console_->GetStatusLine(), c[1] == "1");
+        } else if (step == "active") {
+            EXPECT_EQ(console_->GetActiveScreen(),
+                      c[1] == "banner" ? banner_ : sessions_.at(c[1])->GetScreen());
+        } else if (step == "got") {
+            std::vector<std::uint16_t> keys;
+            for (const std::string& key : Words(c[2]))
+                keys.push_back(ParseKey(key).Event.KeyEvent.wVirtualKeyCode);
+            EXPECT_EQ(sessions_.at(c[1])->received, keys);
+        } else if (step == "row") {
+            console_->SetActiveScreen(banner_);
+            console_->Refresh();
+            EXPECT_EQ(Trimmed(console_->ShownRow(static_cast<int>(Num(c[1])))), c[2]);
+        } else {
+            ASSERT_EQ(step, "cursor");
+            EXPECT_EQ(console_->GetCursorX(banner_), Num(c[1]));
+            EXPECT_EQ(console_->GetScreen(banner_).CursorY, Num(c[2]));
+        }
+    }
+}
+
+// A session whose thread asks for a title update while the session is being
+// deleted, as a connect session's thread does when it begins a connection
+// as the program ends; its destructor waits for the thread, as every
+// session's does.
+struct TitleThreadSession : FakeSession {
+    using FakeSession::FakeSession;
+    ~TitleThreadSession() override {
+        std::unique_lock lock(mutex_);
+        deleting_ = true;
+        changed_.notify_all();
+        // A thread stuck for good would hang the join: end the run instead.
+        if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return updated_; }))
+            std::abort();
+        lock.unlock();
+        thread_.join();
+    }
+    void Start() override {
+        thread_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return deleting_; });
+            lock.unlock();
+            UpdateTitle();
+            lock.lock();
+            updated_ = true;
+            changed_.notify_all();
+        });
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool deleting_ = false;
+    bool updated_ = false;
+};
+
+// The thread's update runs while the switcher deletes its sessions: it must
+// neither wait for the switcher's table forever nor see a session being
+// deleted. Cleared while a session thread reads it, the switcher gets no
+// more updates, and the clear races with nothing.
+TEST_F(SwitcherTest, SessionThreadsUpdateTheTitleWhileTheSwitcherGoes) {
+    New();
+    Add("one");
+    const int screen = console_->AddScreen();
+    ASSERT_TRUE(switcher_->AddSession(std::make_unique<TitleThreadSession>(screen, "t"), screen));
+    Switcher = switcher_.get();
+    switcher_.reset();
+    Switcher = nullptr;
+    EXPECT_EQ(GetConsoleTitle(), "Quenlor");
+    EXPECT_EQ(console_->GetActiveScreen(), banner_);
+
+    New();
+    Add("two");
+    Switcher = switcher_.get();
+    std::atomic<bool> stop{false};
+    std::atomic<int> updates{0};
+    std::thread reader([&] {
+        for (int i = 0; i < 100000 && !stop; ++i, ++updates) UpdateTitle();
+    });
+    while (updates < 10) std::this_thread::yield();
+    Switcher = nullptr;
+    stop = true;
+    reader.join();
+    SetConsoleTitle("after");
+    UpdateTitle();
+    EXPECT_EQ(GetConsoleTitle(), "after");
+}
+
+}  // namespace
