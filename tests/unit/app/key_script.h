@@ -2,24 +2,17 @@
 #pragma once
 
 #include <cctype>
-#include <cstring>
 #include <map>
 #include <string>
 
 #include "platform/input_record.h"
 
-// The key event a US keyboard gives for a printable character.
+// A character as its own key, a letter as its capital's.
 inline INPUT_RECORD Char(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
-    static const char kPunct[] = ".:-_/";
-    const std::uint16_t kKeys[] = {VK_OEM_PERIOD, VK_OEM_1, VK_OEM_MINUS, VK_OEM_MINUS, VK_OEM_2};
-    const char* p = c == 0 ? nullptr : std::strchr(kPunct, c);
-    if (std::isalnum(u) || c == ' ') {
-        return MakeKeyEvent(true, static_cast<std::uint16_t>(std::toupper(u)), u,
-                            std::isupper(u) ? SHIFT_PRESSED : 0);
-    }
-    if (p == nullptr) return MakeKeyEvent(true, 0, u, 0);
-    return MakeKeyEvent(true, kKeys[p - kPunct], u, c == ':' || c == '_' ? SHIFT_PRESSED : 0);
+    const bool key = std::isalnum(u) || c == ' ';
+    return MakeKeyEvent(true, key ? static_cast<std::uint16_t>(std::toupper(u)) : 0, u,
+                        std::isupper(u) ? SHIFT_PRESSED : 0);
 }
 
 // [U-][A-][R-][C-][S-]NAME: a release, left ALT, right ALT, left CTRL, SHIFT, and

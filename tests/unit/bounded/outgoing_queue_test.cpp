@@ -125,24 +125,3 @@ TEST(OutgoingQueue, InputNeverWaitsForStalledWriter) {
     writer.Join();
     sendLock.Leave();
 }
-
-// One producer, one consumer: the byte stream arrives complete and in order.
-TEST(OutgoingQueue, ConcurrentStreamArrivesInOrder) {
-    TOutgoingQueue queue(1 << 16);
-    constexpr std::size_t kBlocks = 2000, kBlock = 97;
-    std::string received;
-    TThread writer;
-    writer.Start([&] {
-        TOutgoingQueue::TItem item;
-        while (received.size() < kBlocks * kBlock && queue.Take(item)) received += item.Bytes;
-    });
-    std::string sent;
-    for (std::size_t i = 0; i < kBlocks; ++i) {
-        const std::string block(kBlock, static_cast<char>(i % 251));
-        ASSERT_TRUE(WaitUntil([&] { return queue.Append(block.data(), block.size()); }));
-        sent += block;
-    }
-    ASSERT_TRUE(EndsWithin(writer, 20000));
-    writer.Join();
-    EXPECT_EQ(received, sent);
-}

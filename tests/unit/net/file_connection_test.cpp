@@ -82,18 +82,14 @@ TEST_F(ReplayTest, DeliversOneByteAPerCallThenWaitsWhileOpen) {
         EXPECT_FALSE(connection.ReportWindowSize(nullptr));
     }
     EXPECT_EQ(fs::file_size("out.fc"), 0u);
-}
-
-TEST_F(ReplayTest, EmptyAndMissingFiles) {
+    // An empty file is open and gives nothing; a missing one is not opened.
     const std::string none;
-    THostConfig empty = Replay("empty.bin", &none);
-    TFileConnection open(&empty, 0);
+    THostConfig empty = Replay("empty.bin", &none), missing = Replay("missing.bin", nullptr);
+    TFileConnection open(&empty, 0), closed(&missing, 0);
     EXPECT_EQ(open.GetState(), kStateOpen);
-    EXPECT_EQ(open.GetBuffer(buffer_, sizeof buffer_, false), 0);
-    THostConfig missing = Replay("no-such-capture.bin", nullptr);
-    TFileConnection closed(&missing, 0);  // no exception
     EXPECT_EQ(closed.GetState(), kStateCreated);
-    EXPECT_EQ(closed.GetBuffer(buffer_, sizeof buffer_, false), 0);
+    for (TFileConnection* c : {&open, &closed})
+        EXPECT_EQ(c->GetBuffer(buffer_, sizeof buffer_, false), 0);
 }
 
 // Closing the session ends a thread that polls after the end of the file.

@@ -105,45 +105,65 @@ class SessionTest : public ::testing::Test {
     std::unique_ptr<TSimpleSession> session_;
 };
 
+std::string Flag(bool on) {
+    return on ? "1" : "0";
+}
+
 TEST_F(SessionTest, Scenarios) {
     DefineHost("fake", Loopback(server_.Port()));
     DefineHost("nowhere", Loopback(UnusedPort()));
     TSession* session = nullptr;
     TPromptSession* prompt = nullptr;
+    auto n = [](const TCase& c, int i) { return static_cast<int>(Num(c[i])); };
+    // What the session shows or holds now, compared with a step's last field.
+    using TProbe = std::function<std::string(const TCase&)>;
+    const std::map<std::string, TProbe> probes = {
+        {"row", [&](const TCase& c) { return Row(n(c, 1)); }},
+        {"hide", [&](const TCase& c) { return Shows(c[1]) ? "(shown)" : c[1]; }},
+        {"name", [&](const TCase&) { return session_->GetName(); }},
+        {"state", [&](const TCase&) { return std::string("-NEQ").substr(session->GetState(), 1); }},
+        {"running", [&](const TCase&) { return Flag(!session_->Finished()); }},
+        {"viewer", [&](const TCase&) { return Flag(session->IsScrollBackOpen()); }},
+        {"marked",
+         [&](const TCase& c) { return Flag(console_->ShownCell(n(c, 1), n(c, 2)).Attr & 0x80); }},
+        {"selecting", [&](const TCase&) { return Flag(console_->GetScreen(screen_).SelX1 != -1); }},
+        {"clip", [](const TCase&) { return GetClipboardText(); }},
+        {"history", [](const TCase&) { return UserHistory.Current(); }},
+        {"file", [](const TCase& c) {
+             return std::string(
+                 std::istreambuf_iterator<char>(std::ifstream(c[1], std::ios::binary).rdbuf()), {});
+         }}};
     bool skip = false;  // the scenario went wrong already
     for (const TCase& c : ReadCases("session/sessions.cases")) {
         SCOPED_TRACE(c.where);
         const std::string& step = c[0];
         const std::string host = "h" + c.where.substr(c.where.find(':') + 1);
-        const auto starts = {"open", "begin", "refused", "connect", "prompt"};
-        if (std::find(starts.begin(), starts.end(), step) != starts.end()) {
-            session = nullptr;
-            prompt = nullptr;
-            skip = false;
-        }
         if (step == "open" || step == "begin") {
             DefineHost(host, (step == "open" ? Loopback(server_.Port()) + "\n" : "") +
                                  (c.size() > 1 ? c[1] : ""));
         }
         if (step == "open" || step == "begin" || step == "refused") {
             session = Open(step == "refused" ? "nowhere" : host);
-            if (step == "open") {
-                peer_ = server_.Accept();
-                skip = peer_ < 0 || !WaitUntil([&] { return session->IsStarted(); });
-                EXPECT_FALSE(skip);
-            }
+            prompt = nullptr;
+            peer_ = step == "open" ? server_.Accept() : -1;
+            skip =
+                step == "open" && (peer_ < 0 || !WaitUntil([&] { return session->IsStarted(); }));
         } else if (step == "connect") {
             Make<TConnectSession>([](int s) { return std::make_unique<TConnectSession>(s); });
+            session = nullptr;
+            prompt = nullptr;
+            skip = false;
         } else if (step == "prompt") {
+            const auto history = c.size() > 3 ? Words(c[3]) : std::vector<std::string>{};
             prompt = Make<TPromptSession>([&](int s) {
-                return std::make_unique<TPromptSession>(
-                    s, c[1] == "1", c[2] == "1",
-                    c.size() > 3 ? Words(c[3]) : std::vector<std::string>{});
+                return std::make_unique<TPromptSession>(s, c[1] == "1", c[2] == "1", history);
             });
+            session = nullptr;
             skip = !WaitUntil([&] { return prompt->IsPromptActive(); });
-            EXPECT_FALSE(skip);
         } else if (skip) {
             continue;
+        } else if (probes.count(step) != 0) {
+            EXPECT_EQ(probes.at(step)(c), c.fields.back());
         } else if (step == "type") {
             for (char ch : c[1]) EXPECT_EQ(Give(Char(ch)), c[2] == "1") << ch;
         } else if (step == "key") {
@@ -154,8 +174,7 @@ TEST_F(SessionTest, Scenarios) {
                                          : c[3] == "R" ? RIGHTMOST_BUTTON_PRESSED
                                                        : 0;
             EXPECT_TRUE(
-                Give(MakeMouseEvent(static_cast<int>(Num(c[1])), static_cast<int>(Num(c[2])),
-                                    button, c[4] == "M" ? MOUSE_MOVED : 0)));
+                Give(MakeMouseEvent(n(c, 1), n(c, 2), button, c[4] == "M" ? MOUSE_MOVED : 0)));
         } else if (step == "host") {
             SendBytes(peer_, c[1]);
         } else if (step == "peer") {
@@ -163,66 +182,30 @@ TEST_F(SessionTest, Scenarios) {
         } else if (step == "quiet") {
             EXPECT_EQ(ReadPending(peer_, 100), "");
         } else if (step == "accept") {
-            peer_ = server_.Accept();
-            EXPECT_GE(peer_, 0);
+            skip = (peer_ = server_.Accept()) < 0;
         } else if (step == "close") {
             server_.Close(peer_);
         } else if (step == "show") {
             skip = !WaitForText(c[1]);
-            EXPECT_FALSE(skip) << "never shown: " << c[1];
-        } else if (step == "hide") {
-            EXPECT_FALSE(Shows(c[1]));
-        } else if (step == "row") {
-            EXPECT_EQ(Row(static_cast<int>(Num(c[1]))), c[2]);
         } else if (step == "asking") {
-            const int row = c.size() > 1 ? static_cast<int>(Num(c[1])) : -1;
+            const int row = c.size() > 1 ? n(c, 1) : -1;
             const std::string text =
                 prompt ? "Name:" : "[" + std::to_string(screen_) + "] Connect to:";
             skip = !WaitUntil(
                 [&] { return session_->IsPromptActive() && (row < 0 || Row(row) == text); });
-            EXPECT_FALSE(skip);
         } else if (step == "answer") {
             const auto wait = std::chrono::seconds(c[1] == "<none>" ? 0 : 5);
             const bool ready = prompt->line_.wait_for(wait) == std::future_status::ready;
             EXPECT_EQ(ready ? prompt->line_.get() : "<none>", c[1]);
-        } else if (step == "name") {
-            EXPECT_EQ(session_->GetName(), c[1]);
-        } else if (step == "state") {
-            const std::map<std::string, int> kStates = {{"normal", kSessionNormal},
-                                                        {"question", kSessionQuestion},
-                                                        {"error", kSessionError}};
-            EXPECT_EQ(session->GetState(), kStates.at(c[1]));
-        } else if (step == "ended" || step == "running") {
-            EXPECT_EQ(WaitUntil([&] { return session_->Finished(); }, step == "ended" ? 2000 : 0),
-                      step == "ended");
-        } else if (step == "viewer") {
-            EXPECT_EQ(session->IsScrollBackOpen(), c[1] == "1");
-        } else if (step == "marked") {
-            const int x = static_cast<int>(Num(c[1])), y = static_cast<int>(Num(c[2]));
-            EXPECT_EQ((console_->ShownCell(x, y).Attr & 0x80) != 0, c[3] == "1");
-        } else if (step == "selecting") {
-            EXPECT_EQ(console_->GetScreen(screen_).SelX1 != -1, c[1] == "1");
-        } else if (step == "clip") {
-            EXPECT_EQ(GetClipboardText(), c[1]);
+        } else if (step == "ended") {
+            EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, 2000));
         } else if (step == "setclip") {
             StoreClipboardText(c[1]);
-        } else if (step == "osc52") {
-            const std::string offer = "\x1b]52;c;" + Base64Encode(c[1]);
-            EXPECT_NE(console_->TerminalBytes().find(offer), std::string::npos);
-        } else if (step == "cursor") {
-            EXPECT_EQ(console_->ShownCursorX(), Num(c[1]));
-            EXPECT_EQ(console_->ShownCursorY(), Num(c[2]));
-        } else if (step == "beeps") {
-            EXPECT_EQ(console_->Beeps(), Num(c[1]));
-        } else if (step == "history") {
-            EXPECT_EQ(UserHistory.Current(), c[1]);
-        } else if (step == "fresh") {
-            std::remove(c[1].c_str());
         } else {
-            ASSERT_EQ(step, "file");
-            std::ifstream file(c[1], std::ios::binary);
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c[2]);
+            ASSERT_EQ(step, "fresh");
+            std::remove(c[1].c_str());
         }
+        EXPECT_FALSE(skip) << "a wait ran out";
     }
 }
 
