@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -23,30 +22,17 @@
 
 namespace {
 
-TStringHistory HistoryOf(const std::string& words) {
-    TStringHistory history;
-    if (words != "-") {
-        for (const std::string& w : Words(words)) history.Add(w);
-    }
-    return history;
-}
-
 std::string Trimmed(std::string row) {
     return row.erase(row.find_last_not_of(' ') + 1);
 }
 
 TEST(HotKeys, Cases) {
-    const std::map<std::string, THotKey> kNames = {{"None", THotKey::None},
-                                                   {"Escape", THotKey::Escape},
-                                                   {"SwitchTo", THotKey::SwitchTo},
-                                                   {"Next", THotKey::Next},
-                                                   {"Previous", THotKey::Previous},
-                                                   {"StatusLine", THotKey::StatusLine},
-                                                   {"NewSession", THotKey::NewSession}};
+    const char* const kNames[] = {"None",     "Escape",     "SwitchTo",  "Next",
+                                  "Previous", "StatusLine", "NewSession"};
     for (const TCase& c : ReadCases("app/hot_keys.cases")) {
         SCOPED_TRACE(c.where);
         int index = -1;
-        EXPECT_EQ(ClassifyHotKey(ParseKey(c[0]), index), kNames.at(c[1]));
+        EXPECT_EQ(kNames[static_cast<int>(ClassifyHotKey(ParseKey(c[0]), index))], c[1]);
         if (c.size() > 2) {
             EXPECT_EQ(index, Num(c[2]));
         }
@@ -63,7 +49,8 @@ TEST(LineInput, Cases) {
         console.Refresh();
         for (const std::string& key : Words(c[1])) console.PushEvent(ParseKey(key));
         console.CloseInput();
-        const TStringHistory history = HistoryOf(c[4]);
+        TStringHistory history;
+        for (const std::string& entry : Words(c[4])) history.Add(entry);
         char buffer[65] = {};
         std::string result;
         try {
@@ -83,7 +70,7 @@ TEST(LineInput, Cases) {
 struct FakeSession : TSwitcherSession {
     FakeSession(int screen, std::string name) : screen_(screen), name_(std::move(name)) {}
     bool HandleInput(INPUT_RECORD& record) override {
-        received.push_back(record.Event.KeyEvent.wVirtualKeyCode);
+        received += KeyChar(record);
         return true;
     }
     std::string GetName() override { return name_; }
@@ -95,7 +82,7 @@ struct FakeSession : TSwitcherSession {
     std::string name_;
     bool started = false;
     bool finished = false;
-    std::vector<std::uint16_t> received;
+    std::string received;
 };
 
 class SwitcherTest : public ::testing::Test {
@@ -135,11 +122,27 @@ class SwitcherTest : public ::testing::Test {
 };
 
 TEST_F(SwitcherTest, Cases) {
+    auto text = [](auto value) { return std::to_string(value); };
+    const std::map<std::string, std::function<std::string(const TCase&)>> probes = {
+        {"title", [](const TCase&) { return GetConsoleTitle(); }},
+        {"current", [&](const TCase&) { return text(switcher_->Current()); }},
+        {"count", [&](const TCase&) { return text(switcher_->Count()); }},
+        {"beeps", [&](const TCase&) { return text(console_->Beeps()); }},
+        {"status", [&](const TCase&) { return text(console_->GetStatusLine()); }},
+        {"got", [&](const TCase& c) { return sessions_.at(c[1])->received; }},
+        {"row", [&](const TCase& c) { return Trimmed(console_->ShownRow(Num(c[1]))); }},
+        {"cursor", [&](const TCase&) {
+             return text(console_->GetCursorX(banner_)) + " " +
+                    text(console_->GetScreen(banner_).CursorY);
+         }}};
     for (const TCase& c : ReadCases("app/switcher.cases")) {
         SCOPED_TRACE(c.where);
         const std::string& step = c[0];
         if (step == "new") {
             New();
+        } else if (probes.count(step) != 0) {
+            console_->Refresh();
+            EXPECT_EQ(probes.at(step)(c), c.fields.back());
         } else if (step == "add") {
             Add(c[1]);
         } else if (step == "key") {
@@ -151,6 +154,8 @@ TEST_F(SwitcherTest, Cases) {
             console_->WriteText(banner_, c[1].c_str());
         } else if (step == "start") {
             switcher_->StartSession(c[1]);
+        } else if (step == "view") {
+            console_->SetActiveScreen(banner_);
         } else if (step == "fill") {
             switcher_->FillConnectSessions();
         } else if (step == "finish") {
@@ -158,69 +163,37 @@ TEST_F(SwitcherTest, Cases) {
             sessions_.at(c[1])->finished = true;
             switcher_->RemoveFinishedSessions();
             EXPECT_FALSE(console_->IsScreenInUse(screen));
-        } else if (step == "title") {
-            EXPECT_EQ(GetConsoleTitle(), c[1]);
-        } else if (step == "current") {
-            EXPECT_EQ(switcher_->Current(), Num(c[1]));
-        } else if (step == "count") {
-            EXPECT_EQ(switcher_->Count(), Num(c[1]));
-        } else if (step == "beeps") {
-            EXPECT_EQ(console_->Beeps(), Num(c[1]));
-        } else if (step == "status") {
-            EXPECT_EQ(console_->GetStatusLine(), c[1] == "1");
-        } else if (step == "active") {
+        } else {
+            ASSERT_EQ(step, "active");
             EXPECT_EQ(console_->GetActiveScreen(),
                       c[1] == "banner" ? banner_ : sessions_.at(c[1])->GetScreen());
-        } else if (step == "got") {
-            std::vector<std::uint16_t> keys;
-            for (const std::string& key : Words(c[2]))
-                keys.push_back(ParseKey(key).Event.KeyEvent.wVirtualKeyCode);
-            EXPECT_EQ(sessions_.at(c[1])->received, keys);
-        } else if (step == "row") {
-            console_->SetActiveScreen(banner_);
-            console_->Refresh();
-            EXPECT_EQ(Trimmed(console_->ShownRow(static_cast<int>(Num(c[1])))), c[2]);
-        } else {
-            ASSERT_EQ(step, "cursor");
-            EXPECT_EQ(console_->GetCursorX(banner_), Num(c[1]));
-            EXPECT_EQ(console_->GetScreen(banner_).CursorY, Num(c[2]));
         }
     }
 }
 
-// A session whose thread asks for a title update while the session is being
+// A session whose thread updates the title while the session is being
 // deleted, as a connect session's thread does when it begins a connection
 // as the program ends; its destructor waits for the thread, as every
 // session's does.
 struct TitleThreadSession : FakeSession {
     using FakeSession::FakeSession;
     ~TitleThreadSession() override {
-        std::unique_lock lock(mutex_);
-        deleting_ = true;
-        changed_.notify_all();
+        std::future<void> updated = updated_.get_future();
+        deleting_.set_value();
         // A thread stuck for good would hang the join: end the run instead.
-        if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return updated_; }))
-            std::abort();
-        lock.unlock();
+        if (updated.wait_for(std::chrono::seconds(10)) != std::future_status::ready) std::abort();
         thread_.join();
     }
     void Start() override {
-        thread_ = std::thread([this] {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return deleting_; });
-            lock.unlock();
+        thread_ = std::thread([this, go = deleting_.get_future()] {
+            go.wait();
             UpdateTitle();
-            lock.lock();
-            updated_ = true;
-            changed_.notify_all();
+            updated_.set_value();
         });
     }
 
+    std::promise<void> deleting_, updated_;
     std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool deleting_ = false;
-    bool updated_ = false;
 };
 
 // The thread's update runs while the switcher deletes its sessions: it must

@@ -2,80 +2,47 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "../base/case_file.h"
 #include "../platform/bounded_wait.h"
 
-namespace {
-
-// What the writer would take, in order: data as its bytes, sizes as "<X,Y>".
-std::vector<std::string> Drain(TOutgoingQueue& queue) {
-    std::vector<std::string> out;
-    TOutgoingQueue::TItem item;
-    while (!queue.Empty() && queue.Take(item)) {
-        out.push_back(item.IsSize ? "<" + std::to_string(item.Size.X) + "," +
-                                        std::to_string(item.Size.Y) + ">"
-                                  : item.Bytes);
-    }
-    return out;
-}
-
-std::string Joined(const std::vector<std::string>& items) {
-    std::string all;
-    for (const auto& s : items) all += s;
-    return all;
-}
-
-}  // namespace
-
-// An append is taken whole or refused whole, against what is queued now;
-// taking makes room again.
-TEST(OutgoingQueue, AcceptsWholeOrNothing) {
+// Appends and size reports as tests/data/bounded/outgoing_queue.cases
+// lists them; what the writer then takes, in order; taking makes room again.
+TEST(OutgoingQueue, Cases) {
     for (const TCase& c : ReadCases("bounded/outgoing_queue.cases")) {
         SCOPED_TRACE(c.where + ": " + c[0]);
         TOutgoingQueue queue(c[1] == "default" ? TOutgoingQueue::kDefaultCapacity
                                                : static_cast<std::size_t>(Num(c[1])));
-        const std::vector<std::string> appends = Words(c[2]), accepted = Words(c[3]);
+        const std::vector<std::string> steps = Words(c[2]), accepted = Words(c[3]);
         std::string expected;
-        for (std::size_t i = 0; i < appends.size(); ++i) {
-            const std::string bytes(static_cast<std::size_t>(Num(appends[i])),
-                                    static_cast<char>('a' + i));
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            COORD size{};
+            if (std::sscanf(steps[i].c_str(), "<%hd,%hd>", &size.X, &size.Y) == 2) {
+                EXPECT_EQ(queue.RequestSize(size), accepted.at(i) == "1") << i;
+                continue;
+            }
+            std::string bytes(static_cast<std::size_t>(Num(steps[i])), '\0');
+            for (std::size_t j = 0; j < bytes.size(); ++j)
+                bytes[j] = static_cast<char>(i * 31 + j * 7 + j / 251);
             EXPECT_EQ(queue.Append(bytes.data(), bytes.size()), accepted.at(i) == "1") << i;
             if (accepted[i] == "1") expected += bytes;
         }
         EXPECT_EQ(queue.Size(), static_cast<std::size_t>(Num(c[4])));
-        EXPECT_EQ(Joined(Drain(queue)), expected);
-        EXPECT_EQ(queue.Size(), 0u);
+        std::string taken, joined;
+        TOutgoingQueue::TItem item;
+        while (!queue.Empty() && queue.Take(item)) {
+            taken += item.IsSize ? "<" + std::to_string(item.Size.X) + "," +
+                                       std::to_string(item.Size.Y) + "> "
+                                 : std::to_string(item.Bytes.size()) + " ";
+            joined += item.Bytes;
+        }
+        EXPECT_EQ(taken, c.size() > 5 ? c[5] + " " : "");
+        EXPECT_TRUE(joined == expected);
         EXPECT_TRUE(queue.Append(expected.data(), expected.size()));
     }
-}
-
-// Pieces stay at most kMaxPiece bytes (what is out of the queue but unsent
-// stays small), keys typed one by one share a piece, a split paste keeps
-// its order; a size report keeps its place after the data before it, of
-// several in a row only the last is sent, and it takes no room.
-TEST(OutgoingQueue, PiecesAndSizeReportsKeepTheirOrder) {
-    TOutgoingQueue queue;
-    std::string paste(TOutgoingQueue::kMaxPiece * 2 + 123, '\0');
-    for (std::size_t i = 0; i < paste.size(); ++i) paste[i] = static_cast<char>(i * 7 + i / 251);
-    ASSERT_TRUE(queue.Append("x", 1));
-    ASSERT_TRUE(queue.Append("y", 1));
-    ASSERT_TRUE(queue.Append(paste.data(), paste.size()));
-    const auto items = Drain(queue);
-    ASSERT_EQ(items.size(), 3u);
-    for (const auto& item : items) EXPECT_LE(item.size(), TOutgoingQueue::kMaxPiece);
-    EXPECT_EQ(Joined(items), "xy" + paste);
-
-    TOutgoingQueue small(4);
-    ASSERT_TRUE(small.Append("ab", 2));
-    ASSERT_TRUE(small.RequestSize(COORD{80, 10}));
-    ASSERT_TRUE(small.RequestSize(COORD{100, 30}));
-    ASSERT_TRUE(small.Append("cd", 2));
-    ASSERT_TRUE(small.RequestSize(COORD{90, 20}));
-    EXPECT_EQ(small.Size(), 4u);
-    EXPECT_EQ(Drain(small), (std::vector<std::string>{"ab", "<100,30>", "cd", "<90,20>"}));
 }
 
 // Closing a session ends its writer wherever it waits: a cancel unwinds a

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <string>
 
-#include "../platform/bounded_wait.h"
 #include "base/exception.h"
 #include "config/host_config.h"
 
@@ -90,18 +89,4 @@ TEST_F(ReplayTest, DeliversOneByteAPerCallThenWaitsWhileOpen) {
     EXPECT_EQ(closed.GetState(), kStateCreated);
     for (TFileConnection* c : {&open, &closed})
         EXPECT_EQ(c->GetBuffer(buffer_, sizeof buffer_, false), 0);
-}
-
-// Closing the session ends a thread that polls after the end of the file.
-TEST_F(ReplayTest, CancellingTheSessionEndsThePolling) {
-    const std::string bytes = "abc";
-    THostConfig host = Replay("capture.bin", &bytes);
-    TFileConnection connection(&host, 0);
-    std::atomic<int> got{0};
-    ExpectCancelUnwinds(
-        [&] {
-            for (;;) got += connection.GetBuffer(buffer_, sizeof buffer_, false);
-        },
-        300);
-    EXPECT_EQ(got, 3);
 }

@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "../base/case_file.h"
 #include "config/host_config.h"
@@ -97,61 +96,4 @@ TEST_F(TelnetTest, Cases) {
             EXPECT_EQ(connection_->GetState(), kStateClosed);
         }
     }
-}
-
-// Reads of one byte still complete a command (IAC, then DO, then the option)
-// and a doubled IAC, the stream kept in order.
-TEST_F(TelnetTest, SmallCallerBufferKeepsTheStreamInOrder) {
-    Connect();
-    SendBytes(peer_, "a\xff\xfd\x03");
-    char byte;
-    ASSERT_EQ(Read(&byte, 1), 1);
-    EXPECT_EQ(byte, 'a');
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(&byte, 1), 0);
-    EXPECT_EQ(ReadBytes(peer_, 3), "\xff\xfb\x03");
-    SendBytes(peer_, "b\xff\xff");
-    std::string data;
-    for (int i = 0; i < 3; ++i) data.append(&byte, static_cast<std::size_t>(Read(&byte, 1)));
-    EXPECT_EQ(data, "b\xff");
-}
-
-// The session thread answers NAWS (12 bytes each) while the input thread
-// types: the server gets every answer whole and the keys in order.
-TEST_F(TelnetTest, AnswersAndUserDataDoNotInterleave) {
-    Connect();
-    constexpr int kRequests = 400, kKeys = 2000;
-    std::string requests;
-    for (int i = 0; i < kRequests; ++i) requests += "\xff\xfd\x1f";
-    std::thread session([&] {
-        std::string data;
-        char buffer[32768];
-        while (data.find("END") == std::string::npos) {
-            const int count = Read(buffer, sizeof buffer);
-            if (count <= 0 && connection_->GetState() != kStateOpen) break;
-            data.append(buffer, static_cast<std::size_t>(count));
-        }
-    });
-    std::thread typist([&] {
-        for (int i = 0; i < kKeys; ++i) connection_->PutBuffer("key", 3, false);
-    });
-    SendBytes(peer_, requests + "END");
-    typist.join();
-    session.join();
-
-    const std::string answer("\xff\xfb\x1f\xff\xfa\x1f\x00\x50\x00\x19\xff\xf0", 12);
-    const std::string received = ReadBytes(peer_, kRequests * answer.size() + kKeys * 3);
-    int answers = 0;
-    std::string keys;
-    for (std::size_t i = 0; i < received.size();) {
-        if (received.compare(i, answer.size(), answer) == 0) {
-            ++answers;
-            i += answer.size();
-        } else {
-            keys += received[i++];
-        }
-    }
-    EXPECT_EQ(answers, kRequests);
-    std::string expected_keys;
-    for (int i = 0; i < kKeys; ++i) expected_keys += "key";
-    EXPECT_TRUE(keys == expected_keys) << keys.size() << " bytes outside whole answers";
 }

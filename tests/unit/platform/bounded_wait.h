@@ -24,9 +24,8 @@ inline bool EndsWithin(TThread& thread, int timeout_ms = 5000) {
     return WaitUntil([&] { return thread.Finished(); }, timeout_ms);
 }
 
-// Runs `body` on a cancellable thread; it must still be blocked after
-// `block_ms`, and a cancel must unwind it within two seconds without letting
-// it return (an exception of its own would end the run).
+// `body` on a cancellable thread must still block after `block_ms`, and a
+// cancel must unwind it within 2 s, not let it return.
 inline void ExpectCancelUnwinds(const std::function<void()>& body, int block_ms = 50) {
     TThread thread;
     std::atomic<bool> returned{false};

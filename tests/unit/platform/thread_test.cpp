@@ -4,7 +4,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <string>
+#include <thread>
+
 #include "bounded_wait.h"
+#include "platform/fair_mutex.h"
 
 // Every place a session thread can block lets a cancel through, and a cancel
 // that lands before the thread reaches its wait stops it too.
@@ -29,53 +33,29 @@ TEST(ThreadCancel, WakesEveryBlockingWait) {
     early.Join();
 }
 
-TEST(ThreadCancel, EndOfThreadWakesTheMainLoopPipe) {
-    DrainThreadEnds();
-    TThread thread;
-    thread.Start([] {});
-    pollfd fd{ThreadEndFd(), POLLIN, 0};
-    ASSERT_EQ(poll(&fd, 1, 5000), 1);
-    thread.Join();
-    EXPECT_TRUE(thread.Finished());
-    DrainThreadEnds();
-    EXPECT_EQ(poll(&fd, 1, 0), 0);
-}
-
-// A manual event stays set; an automatic one lets exactly one waiter through;
-// a critical section is recursive; WaitFd tells data from a time-out.
-TEST(Sync, EventsSectionsAndDescriptors) {
-    TEvent manual(true, true);
-    EXPECT_TRUE(manual.WaitFor(0));
-    EXPECT_TRUE(manual.WaitFor(0));
-    manual.Reset();
-    EXPECT_FALSE(manual.WaitFor(0));
-    EXPECT_FALSE(manual.WaitFor(10));
-
-    TEvent automatic(false, false);
-    std::atomic<int> passed{0};
-    TThread a, b;
-    for (TThread* t : {&a, &b}) t->Start([&] { passed += automatic.WaitFor(500) ? 1 : 0; });
-    automatic.Set();
-    a.Join();
-    b.Join();
-    EXPECT_EQ(passed, 1);
-
-    TCriticalSection section;
-    section.Enter();
-    section.Enter();
-    section.Leave();
-    std::atomic<bool> got{false};
-    TThread other;
-    other.Start([&] { got = section.TryEnter(); });
-    other.Join();
-    EXPECT_FALSE(got);
-    section.Leave();
-
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    EXPECT_EQ(WaitFd(p[0], POLLIN, 10), 0);
-    ASSERT_EQ(write(p[1], "x", 1), 1);
-    EXPECT_TRUE(WaitFd(p[0], POLLIN, 1000) & POLLIN);
-    close(p[0]);
-    close(p[1]);
+// A thread that unlocks and locks again at once goes behind the threads
+// already waiting, in the order they came; recursion does not queue.
+TEST(FairRecursiveMutex, WaitingThreadsGoFirstInTheirOrder) {
+    TFairRecursiveMutex lock;
+    std::string order;  // under `lock`
+    lock.lock();
+    lock.lock();
+    std::thread waiters[2];
+    for (char name : {'a', 'b'}) {
+        waiters[name - 'a'] = std::thread([&, name] {
+            lock.lock();
+            order += name;
+            lock.unlock();
+        });
+        ASSERT_TRUE(WaitUntil([&] { return lock.Waiting() == unsigned(name - 'a' + 1); }));
+    }
+    lock.unlock();
+    EXPECT_EQ(lock.Waiting(), 2u);  // still held once
+    lock.unlock();
+    lock.lock();
+    order += 'm';
+    lock.unlock();
+    for (std::thread& t : waiters) t.join();
+    EXPECT_EQ(order, "abm");
+    EXPECT_EQ(lock.Waiting(), 0u);
 }
