@@ -27,6 +27,8 @@ class TFakeServer {
 
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 int UnusedPort();
+// A connected socket to `port` on 127.0.0.1, or -1.
+int ConnectTo(int port);
 
 void SendBytes(int fd, const std::string& bytes);
 // Exactly `count` bytes, or fewer when `timeout_ms` passes first.

@@ -15,39 +15,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Each test runs in a fresh directory, since the connection creates "out.fc"
-// in the current one.
-class ReplayTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quenlor-replay-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(old_dir_);
-        fs::remove_all(dir_);
-    }
-    THostConfig Replay(const std::string& name, const std::string* bytes) {
-        if (bytes != nullptr) std::ofstream(name, std::ios::binary) << *bytes;
-        THostConfig host;
-        host.SetProtocol(kProtocolFile);
-        host.SetAddress(name);
-        return host;
-    }
-
-    fs::path old_dir_ = fs::current_path();
-    fs::path dir_;
-    char buffer_[64];
-};
+THostConfig Replay(const std::string& name, const std::string* bytes) {
+    if (bytes != nullptr) std::ofstream(name, std::ios::binary) << *bytes;
+    THostConfig host;
+    host.SetProtocol(kProtocolFile);
+    host.SetAddress(name);
+    return host;
+}
 
 }  // namespace
 
 // One byte a call, binary throughout, then 0 with the connection still open,
-// each such poll waiting a while; "out.fc" is replaced by an empty one; a
-// write raises the read-only message, also when empty.
-TEST_F(ReplayTest, DeliversOneByteAPerCallThenWaitsWhileOpen) {
+// each such poll waiting a while; "out.fc" is replaced by an empty one (in
+// the current directory: the test runs in a fresh one); a write raises the
+// read-only message, also when empty; an empty file is open and gives
+// nothing; a missing one is not opened.
+TEST(Replay, DeliversOneByteAPerCallThenWaitsWhileOpen) {
+    char dir[] = "/tmp/quenlor-replay-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const fs::path old_dir = fs::current_path();
+    fs::current_path(dir);
+    char buffer[64];
     std::ofstream("out.fc") << "earlier content";
     const std::string bytes("\0\x1a\xff", 3);
     THostConfig host = Replay("capture.bin", &bytes);
@@ -57,13 +45,13 @@ TEST_F(ReplayTest, DeliversOneByteAPerCallThenWaitsWhileOpen) {
         EXPECT_EQ(connection.GetState(), kStateOpen);
         EXPECT_TRUE(connection.WaitForData(0));
         for (char expected : bytes) {
-            ASSERT_EQ(connection.GetBuffer(buffer_, sizeof buffer_, false), 1);
-            EXPECT_EQ(buffer_[0], expected);
+            ASSERT_EQ(connection.GetBuffer(buffer, sizeof buffer, false), 1);
+            EXPECT_EQ(buffer[0], expected);
         }
         constexpr int kCalls = 4;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kCalls; ++i) {
-            EXPECT_EQ(connection.GetBuffer(buffer_, sizeof buffer_, false), 0);
+            EXPECT_EQ(connection.GetBuffer(buffer, sizeof buffer, false), 0);
             EXPECT_EQ(connection.GetState(), kStateOpen);
         }
         EXPECT_GE(std::chrono::steady_clock::now() - start,
@@ -88,5 +76,7 @@ TEST_F(ReplayTest, DeliversOneByteAPerCallThenWaitsWhileOpen) {
     EXPECT_EQ(open.GetState(), kStateOpen);
     EXPECT_EQ(closed.GetState(), kStateCreated);
     for (TFileConnection* c : {&open, &closed})
-        EXPECT_EQ(c->GetBuffer(buffer_, sizeof buffer_, false), 0);
+        EXPECT_EQ(c->GetBuffer(buffer, sizeof buffer, false), 0);
+    fs::current_path(old_dir);
+    fs::remove_all(dir);
 }
