@@ -30,16 +30,6 @@ THostConfig LocalHost(int port, const std::string& address = "127.0.0.1") {
     return host;
 }
 
-class ConnectedTcp : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_GE(peer, 0); }
-
-    TFakeServer server;
-    THostConfig host = LocalHost(server.Port());
-    TPlainTcp connection{&host, 0};
-    int peer = server.Accept();
-};
-
 }  // namespace
 
 // Opened on a session thread (names are looked up on a helper thread there),
@@ -83,9 +73,20 @@ TEST(TcpConnection, OpeningFailuresRaiseTheirMessages) {
     }
 }
 
-// WaitForData waits for data; one read takes at most 16000 bytes, a read of
-// none neither blocks nor closes; the peer's end reads as 0 and closes.
-TEST_F(ConnectedTcp, ReadsAreBoundedAndTheRemoteEndCloses) {
+// A send the peer never takes blocks, and a cancel (the session closed)
+// ends it promptly and quietly. The other way, WaitForData waits for data;
+// one read takes at most 16000 bytes, a read of none neither blocks nor
+// closes; the peer's end reads as 0 and closes.
+TEST(TcpConnection, CancelledSendBoundedReadsAndTheRemoteEnd) {
+    TFakeServer server;
+    THostConfig host = LocalHost(server.Port());
+    TPlainTcp connection(&host, 0);
+    const int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    const std::string data(64 << 20, 's');
+    ExpectCancelUnwinds(
+        [&] { connection.PutBuffer(data.data(), static_cast<unsigned>(data.size()), false); });
+
     EXPECT_FALSE(connection.WaitForData(20000));
     const std::string sent(40000, 'q');
     SendBytes(peer, sent);
@@ -104,12 +105,4 @@ TEST_F(ConnectedTcp, ReadsAreBoundedAndTheRemoteEndCloses) {
     EXPECT_EQ(connection.GetState(), kStateOpen);
     EXPECT_EQ(connection.GetBuffer(buffer.data(), 64, false), 0);
     EXPECT_EQ(connection.GetState(), kStateClosed);
-}
-
-// A session closed while its connection blocks in a send the peer never
-// takes ends promptly and quietly.
-TEST_F(ConnectedTcp, CancelEndsABlockedSend) {
-    const std::string data(64 << 20, 's');
-    ExpectCancelUnwinds(
-        [&] { connection.PutBuffer(data.data(), static_cast<unsigned>(data.size()), false); });
 }

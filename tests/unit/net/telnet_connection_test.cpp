@@ -26,74 +26,57 @@ std::string Bytes(const std::string& field) {
     return out;
 }
 
-class TelnetTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Console = &console_;
-        screen_ = console_.AddScreen();
-        host_.SetAddress("127.0.0.1");
-        host_.SetPort(server_.Port());
-    }
-    void TearDown() override {
-        connection_.reset();
-        Console = nullptr;
-    }
-    void Connect(const std::string& user = "guest", const std::string& type = "ansi5") {
-        host_.SetUser(user);
-        host_.SetTerminalType(type);
-        connection_ = std::make_unique<TTelnetConnection>(&host_, screen_);
-        peer_ = server_.Accept();
-        ASSERT_GE(peer_, 0);
-    }
-    int Read(char* buffer, unsigned size) { return connection_->GetBuffer(buffer, size, false); }
-
-    THeadlessConsole console_{80, 25};
-    int screen_ = 0;
-    THostConfig host_;
-    TFakeServer server_;
-    std::unique_ptr<TTelnetConnection> connection_;
-    int peer_ = -1;
-};
-
 }  // namespace
 
 // Every exchange of tests/data/net/telnet.cases (its head explains them).
-TEST_F(TelnetTest, Cases) {
+TEST(Telnet, Cases) {
+    THeadlessConsole console(80, 25);
+    Console = &console;
+    const int screen = console.AddScreen();
+    TFakeServer server;
+    THostConfig host;
+    host.SetAddress("127.0.0.1");
+    host.SetPort(server.Port());
+    std::unique_ptr<TTelnetConnection> connection;
+    int peer = -1;
     char buffer[32768];
     for (const TCase& c : ReadCases("net/telnet.cases")) {
         SCOPED_TRACE(c.where);
         const std::string& step = c[0];
         if (step == "connect") {
-            connection_.reset();
-            ASSERT_NO_FATAL_FAILURE(Connect(c.size() > 1 ? Bytes(c[1]) : "guest",
-                                            c.size() > 2 ? Bytes(c[2]) : "ansi5"));
+            host.SetUser(c.size() > 1 ? Bytes(c[1]) : "guest");
+            host.SetTerminalType(c.size() > 2 ? Bytes(c[2]) : "ansi5");
+            connection = std::make_unique<TTelnetConnection>(&host, screen);
+            ASSERT_GE(peer = server.Accept(), 0);
         } else if (step == "send") {
-            SendBytes(peer_, Bytes(c[1]));
-            const int count = Read(buffer, sizeof buffer);
+            SendBytes(peer, Bytes(c[1]));
+            const int count = connection->GetBuffer(buffer, sizeof buffer, false);
             ASSERT_GE(count, 0);
             EXPECT_EQ(std::string(buffer, count), c.size() > 2 ? Bytes(c[2]) : "");
-            EXPECT_EQ(connection_->GetState(), kStateOpen);
+            EXPECT_EQ(connection->GetState(), kStateOpen);
         } else if (step == "reply") {
             const std::string reply = Bytes(c[1]);
-            EXPECT_EQ(ReadBytes(peer_, reply.size()), reply);
+            EXPECT_EQ(ReadBytes(peer, reply.size()), reply);
         } else if (step == "quiet") {
-            EXPECT_EQ(ReadPending(peer_, 50), "");
+            EXPECT_EQ(ReadPending(peer, 50), "");
         } else if (step == "type") {
             const std::string typed = Bytes(c[1]);
-            connection_->PutBuffer(typed.data(), static_cast<unsigned>(typed.size()), false);
+            connection->PutBuffer(typed.data(), static_cast<unsigned>(typed.size()), false);
         } else if (step == "binary") {
-            EXPECT_EQ(connection_->SendsBinary(), c[1] == "1");
+            EXPECT_EQ(connection->SendsBinary(), c[1] == "1");
         } else if (step == "size") {
             const COORD size{static_cast<std::int16_t>(Num(c[1])),
                              static_cast<std::int16_t>(Num(c[2]))};
-            EXPECT_TRUE(connection_->ReportWindowSize(&size));
+            EXPECT_TRUE(connection->ReportWindowSize(&size));
         } else if (step == "screen") {
-            Console->SetSize(screen_, static_cast<int>(Num(c[1])), static_cast<int>(Num(c[2])));
+            console.SetSize(screen, static_cast<int>(Num(c[1])), static_cast<int>(Num(c[2])));
         } else {
             ASSERT_EQ(step, "closed");
-            server_.Close(peer_);
-            EXPECT_EQ(Read(buffer, sizeof buffer), 0);
-            EXPECT_EQ(connection_->GetState(), kStateClosed);
+            server.Close(peer);
+            EXPECT_EQ(connection->GetBuffer(buffer, sizeof buffer, false), 0);
+            EXPECT_EQ(connection->GetState(), kStateClosed);
         }
     }
+    connection.reset();
+    Console = nullptr;
 }
