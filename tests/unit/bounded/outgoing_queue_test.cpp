@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,15 +32,15 @@ TEST(OutgoingQueue, Cases) {
             if (accepted[i] == "1") expected += bytes;
         }
         EXPECT_EQ(queue.Size(), static_cast<std::size_t>(Num(c[4])));
-        std::string taken, joined;
+        std::ostringstream taken;
+        std::string joined;
         TOutgoingQueue::TItem item;
         while (!queue.Empty() && queue.Take(item)) {
-            taken += item.IsSize ? "<" + std::to_string(item.Size.X) + "," +
-                                       std::to_string(item.Size.Y) + "> "
-                                 : std::to_string(item.Bytes.size()) + " ";
+            if (item.IsSize) taken << '<' << item.Size.X << ',' << item.Size.Y << "> ";
+            if (!item.IsSize) taken << item.Bytes.size() << ' ';
             joined += item.Bytes;
         }
-        EXPECT_EQ(taken, c.size() > 5 ? c[5] + " " : "");
+        EXPECT_EQ(taken.str(), c.size() > 5 ? c[5] + " " : "");
         EXPECT_TRUE(joined == expected);
         EXPECT_TRUE(queue.Append(expected.data(), expected.size()));
     }

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -90,9 +88,6 @@ class SessionTest : public ::testing::Test {
         }
         return false;
     }
-    bool WaitForText(const std::string& text) {
-        return WaitUntil([&] { return Shows(text); });
-    }
 
     std::unique_ptr<THeadlessConsole> console_ = std::make_unique<THeadlessConsole>(80, 25);
     TFakeServer server_;
@@ -125,11 +120,8 @@ TEST_F(SessionTest, Scenarios) {
          [&](const TCase& c) { return Flag(console_->ShownCell(n(c, 1), n(c, 2)).Attr & 0x80); }},
         {"selecting", [&](const TCase&) { return Flag(console_->GetScreen(screen_).SelX1 != -1); }},
         {"clip", [](const TCase&) { return GetClipboardText(); }},
-        {"history", [](const TCase&) { return UserHistory.Current(); }},
-        {"file", [](const TCase& c) {
-             return std::string(
-                 std::istreambuf_iterator<char>(std::ifstream(c[1], std::ios::binary).rdbuf()), {});
-         }}};
+        {"peer", [&](const TCase& c) { return ReadBytes(peer_, c[1].size()); }},
+        {"history", [](const TCase&) { return UserHistory.Current(); }}};
     std::unique_ptr<TFakeServer> busy;
     int filler = -1;
     bool skip = false;  // the scenario went wrong already
@@ -182,8 +174,6 @@ TEST_F(SessionTest, Scenarios) {
                 Give(MakeMouseEvent(n(c, 1), n(c, 2), button, c[4] == "M" ? MOUSE_MOVED : 0)));
         } else if (step == "host") {
             SendBytes(peer_, c[1]);
-        } else if (step == "peer") {
-            EXPECT_EQ(ReadBytes(peer_, c[1].size()), c[1]);
         } else if (step == "quiet") {
             EXPECT_EQ(ReadPending(peer_, 100), "");
         } else if (step == "accept") {
@@ -191,7 +181,7 @@ TEST_F(SessionTest, Scenarios) {
         } else if (step == "close") {
             server_.Close(peer_);
         } else if (step == "show") {
-            skip = !WaitForText(c[1]);
+            skip = !WaitUntil([&] { return Shows(c[1]); });
         } else if (step == "asking") {
             const int row = c.size() > 1 ? n(c, 1) : -1;
             const std::string text =
@@ -207,11 +197,9 @@ TEST_F(SessionTest, Scenarios) {
             EXPECT_TRUE(WaitUntil([&] { return session_->Finished(); }, within));
         } else if (step == "unblock") {
             skip = busy->Accept() < 0 || (peer_ = busy->Accept()) < 0;
-        } else if (step == "setclip") {
-            StoreClipboardText(c[1]);
         } else {
-            ASSERT_EQ(step, "fresh");
-            std::remove(c[1].c_str());
+            ASSERT_EQ(step, "setclip");
+            StoreClipboardText(c[1]);
         }
         EXPECT_FALSE(skip) << "a wait ran out";
     }
