@@ -1,5 +1,5 @@
-// The hot keys, the connect prompt's line editor and the session switcher,
-// driven by the case files under tests/data/app (their heads explain them).
+// The session switcher, its hot keys and its connect prompt, driven by
+// tests/data/app/switcher.cases (its head explains the steps).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,10 +11,7 @@
 #include <vector>
 
 #include "../base/case_file.h"
-#include "app/hot_keys.h"
-#include "app/line_input.h"
 #include "app/switcher.h"
-#include "base/exception.h"
 #include "base/string_history.h"
 #include "console/headless_console.h"
 #include "key_script.h"
@@ -24,47 +21,6 @@ namespace {
 
 std::string Trimmed(std::string row) {
     return row.erase(row.find_last_not_of(' ') + 1);
-}
-
-TEST(HotKeys, Cases) {
-    const char* const kNames[] = {"None",     "Escape",     "SwitchTo",  "Next",
-                                  "Previous", "StatusLine", "NewSession"};
-    for (const TCase& c : ReadCases("app/hot_keys.cases")) {
-        SCOPED_TRACE(c.where);
-        int index = -1;
-        EXPECT_EQ(kNames[static_cast<int>(ClassifyHotKey(ParseKey(c[0]), index))], c[1]);
-        if (c.size() > 2) {
-            EXPECT_EQ(index, Num(c[2]));
-        }
-    }
-}
-
-TEST(LineInput, Cases) {
-    for (const TCase& c : ReadCases("app/line_input.cases")) {
-        SCOPED_TRACE(c.where + ": " + c[0]);
-        THeadlessConsole console(80, 25);
-        const int screen = console.AddScreen();
-        console.SetActiveScreen(screen);
-        console.WriteText(screen, "Connect to: ");
-        console.Refresh();
-        for (const std::string& key : Words(c[1])) console.PushEvent(ParseKey(key));
-        console.CloseInput();
-        TStringHistory history;
-        for (const std::string& entry : Words(c[4])) history.Add(entry);
-        char buffer[65] = {};
-        std::string result;
-        try {
-            result = LineInput(console, screen, buffer, static_cast<int>(Num(c[2])), &history,
-                               c[3] == "1")
-                         ? buffer
-                         : "cancelled";
-        } catch (const TException&) {
-            result = "throws";
-        }
-        EXPECT_EQ(result, c[5]);
-        EXPECT_EQ(Trimmed(console.ShownRow(0).substr(0, 40)), c[6]);
-        EXPECT_EQ(console.Beeps(), Num(c[7]));
-    }
 }
 
 struct FakeSession : TSwitcherSession {
@@ -88,6 +44,7 @@ struct FakeSession : TSwitcherSession {
 class SwitcherTest : public ::testing::Test {
   protected:
     void New() {
+        history_ = TStringHistory();
         sessions_.clear();
         switcher_.reset();
         console_.reset();  // the terminal output sink is process-wide: freed before taken
@@ -154,6 +111,8 @@ TEST_F(SwitcherTest, Cases) {
             console_->WriteText(banner_, c[1].c_str());
         } else if (step == "start") {
             switcher_->StartSession(c[1]);
+        } else if (step == "history") {
+            for (const std::string& entry : Words(c[1])) history_.Add(entry);
         } else if (step == "view") {
             console_->SetActiveScreen(banner_);
         } else if (step == "fill") {
