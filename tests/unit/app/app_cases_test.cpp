@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "../base/case_file.h"
 #include "app/switcher.h"

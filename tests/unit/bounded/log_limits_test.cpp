@@ -6,9 +6,6 @@
 #include "../base/case_file.h"
 #include "ssh/wire/log.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
 // Whether `what` is in `text` exactly once.
 bool Once(const std::string& text, const std::string& what) {
     return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
@@ -27,10 +24,10 @@ TEST(LogSanitize, EscapesControlsAndCutsAtTheLimit) {
     EXPECT_EQ(log_sanitize(nullptr), "");
     EXPECT_EQ(log_sanitize("\x1b"), "\\x1b");
 
-    CaptureStderr();
+    testing::internal::CaptureStderr();
     log("%s", (std::string(100 * 1024, '\x1b') + "tail").c_str());
     log("Remote: %s", "bell\x07");
-    const std::string out = GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStderr();
     const std::size_t first = out.find("\r\n");
     ASSERT_NE(first, std::string::npos);
     EXPECT_LE(first, static_cast<std::size_t>(kLogMessageSize - 1));
@@ -42,12 +39,12 @@ TEST(LogSanitize, EscapesControlsAndCutsAtTheLimit) {
 // single notice; another session's lines still get through.
 TEST(LogBudget, OneSessionCannotFillTheLog) {
     const std::string line(1000, 'p');
-    CaptureStderr();
+    testing::internal::CaptureStderr();
     std::thread([&] {
         for (int i = 0; i < 1000; ++i) log("%s", line.c_str());
     }).join();
     std::thread([] { log("other session still logs"); }).join();
-    const std::string out = GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStderr();
     EXPECT_LE(out.size(), kLogThreadBudget + 200);
     EXPECT_GE(out.size(), kLogThreadBudget - 2000);
     EXPECT_TRUE(Once(out, "log limit is reached"));

@@ -57,7 +57,7 @@ TEST(OutgoingQueue, CancelAndCloseEndTheWriter) {
     TThread writer;
     writer.Start([&] { result = queue.Take(item) ? 1 : 0; });
     queue.Close();
-    ASSERT_TRUE(EndsWithin(writer));
+    ASSERT_TRUE(WaitUntil([&] { return writer.Finished(); }));
     writer.Join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_FALSE(queue.Append("a", 1));
@@ -82,14 +82,15 @@ TEST(OutgoingQueue, InputNeverWaitsForStalledWriter) {
         const std::string chunk(4096, 'k');
         for (int i = 0; i < 1000; ++i) accepted += queue.Append(chunk.data(), chunk.size());
     });
-    ASSERT_TRUE(EndsWithin(input, 10000)) << "an append waited for the writer";
+    ASSERT_TRUE(WaitUntil([&] { return input.Finished(); }, 10000))
+        << "an append waited for the writer";
     input.Join();
     EXPECT_LT(accepted.load(), 1000);
     // The writer holds at most one piece beyond the capacity.
     EXPECT_LE(static_cast<std::size_t>(accepted.load()) * 4096,
               queue.GetCapacity() + TOutgoingQueue::kMaxPiece);
     writer.Cancel();
-    ASSERT_TRUE(EndsWithin(writer));
+    ASSERT_TRUE(WaitUntil([&] { return writer.Finished(); }));
     writer.Join();
     sendLock.Leave();
 }

@@ -9,7 +9,7 @@
 
 // What Assign returns is exactly what the scroll-back holds: the count the
 // console records is the count it can write into.
-TEST(ScrollBackLimits, AssignReturnsWhatItHolds) {
+TEST(ScrollBackLimits, AssignHoldsWhatItReturnsAndHugeSizesShrink) {
     for (const TCase& c : ReadCases("bounded/scroll_back.cases")) {
         SCOPED_TRACE(c.where);
         TScrollBack back;
@@ -19,14 +19,9 @@ TEST(ScrollBackLimits, AssignReturnsWhatItHolds) {
         EXPECT_EQ(back.Lines(), got);
         EXPECT_EQ(back.size(), static_cast<std::size_t>(got) * (got > 0 ? width : 0));
     }
-}
-
-// A host asking for more scroll-back than can be had gets the most that can,
-// recorded as the screen's scroll size, and scrolling far past it stays
-// inside it.
-TEST(ScrollBackLimits, HugeMaxScrollSizeShrinksAndScrollsSafely) {
-    THeadlessConsole console;
-    console.SetConsoleSize(80, 25);
+    // A host asking for more than can be had gets the most that can, as the
+    // screen's scroll size, and scrolling far past it stays inside it.
+    THeadlessConsole console(80, 25);
     const int screen = console.AddScreen();
     THostConfig host;
     host.SetMaxScrollSize(INT_MAX);

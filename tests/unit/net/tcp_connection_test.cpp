@@ -42,7 +42,7 @@ TEST(TcpConnection, ConnectsFromASessionThreadAndCarriesBytes) {
         std::unique_ptr<TPlainTcp> connection;
         TThread opener;
         opener.Start([&] { connection = std::make_unique<TPlainTcp>(&host, 3); });
-        ASSERT_TRUE(EndsWithin(opener));
+        ASSERT_TRUE(WaitUntil([&] { return opener.Finished(); }));
         opener.Join();
         ASSERT_TRUE(connection);
         EXPECT_EQ(connection->GetState(), kStateOpen);

@@ -20,10 +20,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 5000) 
     return true;
 }
 
-inline bool EndsWithin(TThread& thread, int timeout_ms = 5000) {
-    return WaitUntil([&] { return thread.Finished(); }, timeout_ms);
-}
-
 // `body` on a cancellable thread must still block after `block_ms`, and a
 // cancel must unwind it within 2 s, not let it return.
 inline void ExpectCancelUnwinds(const std::function<void()>& body, int block_ms = 50) {
@@ -36,7 +32,7 @@ inline void ExpectCancelUnwinds(const std::function<void()>& body, int block_ms 
     std::this_thread::sleep_for(std::chrono::milliseconds(block_ms));
     ASSERT_FALSE(thread.Finished()) << "the call did not block";
     thread.Cancel();
-    ASSERT_TRUE(EndsWithin(thread, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }, 2000));
     thread.Join();
     EXPECT_FALSE(returned);
 }

@@ -1,7 +1,5 @@
 // The session scenarios of tests/data/session/sessions.cases (its head
-// explains the steps): TSession, TConnectSession and the in-session prompt
-// driven by keys and mouse events against a fake host on 127.0.0.1, on a
-// headless console with a small terminal description of the tests' own.
+// explains the steps), on a headless console against a fake host.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
