@@ -1,46 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <vector>
 
+#include "../base/case_file.h"
 #include "config/host_config.h"
 #include "console/headless_console.h"
 #include "console/scroll_back.h"
 
-// A scroll-back never asks for more than its cell budget, and what Assign
-// returns is exactly what it holds: the count the console records is the
-// count it can write into.
-TEST(ScrollBackLimits, AssignReturnsWhatItHolds) {
-    struct Case {
-        int lines;
-        int width;
-        int expected;
-    };
-    const int most80 = static_cast<int>(TScrollBack::kMaxCells / 80);
-    const std::vector<Case> cases = {
-        {1000, 80, 1000},      {0, 80, 0},
-        {-5, 80, 0},           {10, 0, 0},
-        {most80, 80, most80},  {most80 + 1, 80, most80},
-        {INT_MAX, 80, most80}, {INT_MAX, 1, static_cast<int>(TScrollBack::kMaxCells)},
-    };
-    const TCell blank{' ', 0, 7};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.lines << " x " << c.width);
+// What Assign returns is exactly what the scroll-back holds: the count the
+// console records is the count it can write into.
+TEST(ScrollBackLimits, AssignHoldsWhatItReturnsAndHugeSizesShrink) {
+    for (const TCase& c : ReadCases("bounded/scroll_back.cases")) {
+        SCOPED_TRACE(c.where);
         TScrollBack back;
-        const int got = back.Assign(c.lines, c.width, blank);
-        EXPECT_EQ(got, c.expected);
+        const int width = static_cast<int>(Num(c[1]));
+        const int got = back.Assign(static_cast<int>(Num(c[0])), width, TCell{' ', 0, 7});
+        EXPECT_EQ(got, Num(c[2]));
         EXPECT_EQ(back.Lines(), got);
-        EXPECT_EQ(back.size(), static_cast<std::size_t>(got) * (got > 0 ? c.width : 0));
-        EXPECT_LE(back.size(), TScrollBack::kMaxCells);
+        EXPECT_EQ(back.size(), static_cast<std::size_t>(got) * (got > 0 ? width : 0));
     }
-}
-
-// A host asking for more scroll-back than can be had gets the most that can,
-// recorded as the screen's scroll size, and scrolling far past it neither
-// crashes nor writes outside it.
-TEST(ScrollBackLimits, HugeMaxScrollSizeShrinksAndScrollsSafely) {
-    THeadlessConsole console;
-    console.SetConsoleSize(80, 25);
+    // A host asking for more than can be had gets the most that can, as the
+    // screen's scroll size, and scrolling far past it stays inside it.
+    THeadlessConsole console(80, 25);
     const int screen = console.AddScreen();
     THostConfig host;
     host.SetMaxScrollSize(INT_MAX);

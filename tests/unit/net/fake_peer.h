@@ -1,6 +1,5 @@
 // The far side of a connection under test: a listening socket on 127.0.0.1
-// at an ephemeral port, and bounded reads and writes on accepted sockets.
-// Nothing here waits without a time limit.
+// at an ephemeral port, and reads and writes with time limits.
 #pragma once
 
 #include <string>
@@ -15,11 +14,9 @@ class TFakeServer {
 
     int Port() const { return port_; }
     int ListenFd() const { return listen_fd_; }
-    // The next pending connection, or -1 after `timeout_ms`. The server
-    // closes it when destroyed.
+    // The next pending connection, closed with the server; -1 on time-out.
     int Accept(int timeout_ms = 5000);
-    // Closes an accepted socket now; with `reset` the close aborts the
-    // connection (RST) instead of ending it in order.
+    // Closes an accepted socket now, with `reset` by RST.
     void Close(int fd, bool reset = false);
 
   private:
@@ -30,6 +27,8 @@ class TFakeServer {
 
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 int UnusedPort();
+// A connected socket to `port` on 127.0.0.1, or -1.
+int ConnectTo(int port);
 
 void SendBytes(int fd, const std::string& bytes);
 // Exactly `count` bytes, or fewer when `timeout_ms` passes first.

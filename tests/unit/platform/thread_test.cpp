@@ -4,131 +4,53 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <string>
+#include <thread>
 
-#include "platform/sync.h"
+#include "bounded_wait.h"
+#include "platform/fair_mutex.h"
 
-namespace {
-
-// Bounded wait for a thread end; a broken cancellation fails here instead of
-// hanging the suite.
-bool EndsWithin(TThread& thread, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!thread.Finished()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        usleep(1000);
-    }
-    return true;
-}
-
-struct Pipe {
-    int fds[2];
-    Pipe() { EXPECT_EQ(pipe(fds), 0); }
-    ~Pipe() {
-        close(fds[0]);
-        close(fds[1]);
-    }
-};
-
-}  // namespace
-
-// Every place a session thread can block must let a cancel through, and the
-// thread must unwind past its own code (the flag proves the catch below is
-// not reached by TException handlers).
+// Every place a session thread can block lets a cancel through, and a cancel
+// that lands before the thread reaches its wait stops it too.
 TEST(ThreadCancel, WakesEveryBlockingWait) {
     TEvent never(true, false);
     TCriticalSection held;
     held.Enter();  // the main thread keeps it, like the open scroll-back viewer
-    Pipe quiet;
-
-    std::function<void()> waits[] = {
-        [&] { never.Wait(); },
-        [&] { Sleep(600000); },
-        [&] { WaitFd(quiet.fds[0], POLLIN, -1); },
-        [&] { held.Enter(); },
-    };
-    for (auto& wait : waits) {
-        TThread thread;
-        std::atomic<bool> returned_normally{false};
-        thread.Start([&] {
-            wait();
-            returned_normally = true;
-        });
-        usleep(20000);  // let it block
-        EXPECT_FALSE(thread.Finished());
-        thread.Cancel();
-        ASSERT_TRUE(EndsWithin(thread, 5000));
-        thread.Join();
-        EXPECT_FALSE(returned_normally);
-    }
+    int quiet[2];
+    ASSERT_EQ(pipe(quiet), 0);
+    const std::function<void()> waits[] = {[&] { never.Wait(); }, [] { Sleep(600000); },
+                                           [&] { WaitFd(quiet[0], POLLIN, -1); },
+                                           [&] { held.Enter(); }};
+    for (const auto& wait : waits) ExpectCancelUnwinds(wait);
     held.Leave();
+    close(quiet[0]);
+    close(quiet[1]);
+    ExpectCancelUnwinds([&] { never.Wait(); }, 0);
 }
 
-TEST(ThreadCancel, EndOfThreadWakesTheMainLoopPipe) {
-    DrainThreadEnds();
-    TThread thread;
-    thread.Start([] {});
-    pollfd fd{ThreadEndFd(), POLLIN, 0};
-    ASSERT_EQ(poll(&fd, 1, 5000), 1);
-    thread.Join();
-    EXPECT_TRUE(thread.Finished());
-    DrainThreadEnds();
-    EXPECT_EQ(poll(&fd, 1, 0), 0);
-}
-
-TEST(ThreadCancel, CancelBeforeTheWaitStillStops) {
-    TEvent gate(true, false);
-    TEvent never(true, false);
-    TThread thread;
-    thread.Start([&] {
-        gate.Wait();
-        never.Wait();
-    });
-    thread.Cancel();  // may land before the thread reaches either wait
-    ASSERT_TRUE(EndsWithin(thread, 5000));
-    thread.Join();
-}
-
-TEST(Sync, EventsAutoAndManualReset) {
-    TEvent manual(true, true);
-    EXPECT_TRUE(manual.WaitFor(0));
-    EXPECT_TRUE(manual.WaitFor(0));  // stays signalled
-    manual.Reset();
-    EXPECT_FALSE(manual.WaitFor(0));  // a poll: returns at once, never waits for ever
-    EXPECT_FALSE(manual.WaitFor(10));
-
-    TEvent automatic(false, false);
-    std::atomic<int> passed{0};
-    TThread a, b;
-    a.Start([&] {
-        if (automatic.WaitFor(500)) ++passed;
-    });
-    b.Start([&] {
-        if (automatic.WaitFor(500)) ++passed;
-    });
-    usleep(20000);
-    automatic.Set();  // lets exactly one of the two through
-    a.Join();
-    b.Join();
-    EXPECT_EQ(passed, 1);
-}
-
-TEST(Sync, WaitFdReportsDataAndTimeOut) {
-    Pipe p;
-    EXPECT_EQ(WaitFd(p.fds[0], POLLIN, 10), 0);
-    ASSERT_EQ(write(p.fds[1], "x", 1), 1);
-    EXPECT_TRUE(WaitFd(p.fds[0], POLLIN, 1000) & POLLIN);
-}
-
-TEST(Sync, CriticalSectionIsRecursive) {
-    TCriticalSection section;
-    section.Enter();
-    section.Enter();
-    section.Leave();
-    TThread other;
-    std::atomic<bool> got{false};
-    other.Start([&] { got = section.TryEnter(); });
-    other.Join();
-    EXPECT_FALSE(got);  // still held once
-    section.Leave();
+// A thread that unlocks and locks again at once goes behind the threads
+// already waiting, in the order they came; recursion does not queue.
+TEST(FairRecursiveMutex, WaitingThreadsGoFirstInTheirOrder) {
+    TFairRecursiveMutex lock;
+    std::string order;  // under `lock`
+    lock.lock();
+    lock.lock();
+    std::thread waiters[2];
+    for (char name : {'a', 'b'}) {
+        waiters[name - 'a'] = std::thread([&, name] {
+            lock.lock();
+            order += name;
+            lock.unlock();
+        });
+        ASSERT_TRUE(WaitUntil([&] { return lock.Waiting() == unsigned(name - 'a' + 1); }));
+    }
+    lock.unlock();
+    EXPECT_EQ(lock.Waiting(), 2u);  // still held once
+    lock.unlock();
+    lock.lock();
+    order += 'm';
+    lock.unlock();
+    for (std::thread& t : waiters) t.join();
+    EXPECT_EQ(order, "abm");
+    EXPECT_EQ(lock.Waiting(), 0u);
 }
