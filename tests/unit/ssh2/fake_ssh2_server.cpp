@@ -23,7 +23,7 @@ const char* const kClientVersion = "SSH-2.1-Quenlor_3.24.00";
 const char* const kServerVersion = "SSH-2.0-FakeServer";
 
 void EndWrite(PacketContext* context, const void* bytes, uint32_t n) {
-    const int fd = reinterpret_cast<FakeSsh2End*>(context)->fd;
+    const int fd = reinterpret_cast<FakeSsh2Server::End*>(context)->fd;
     const char* p = static_cast<const char*>(bytes);
     while (n > 0) {
         pollfd w{fd, POLLOUT, 0};
@@ -38,7 +38,7 @@ void EndWrite(PacketContext* context, const void* bytes, uint32_t n) {
 
 // A silent peer reads as a closed one, so no test waits for ever.
 int EndRead(PacketContext* context, void* buffer, uint32_t n) {
-    pollfd r{reinterpret_cast<FakeSsh2End*>(context)->fd, POLLIN, 0};
+    pollfd r{reinterpret_cast<FakeSsh2Server::End*>(context)->fd, POLLIN, 0};
     if (poll(&r, 1, kWaitMs) <= 0) return 0;
     return static_cast<int>(recv(r.fd, buffer, n, 0));
 }
@@ -49,58 +49,48 @@ std::string Text(Buffer* buffer) {
 
 }  // namespace
 
-void FakeSsh2Attach(FakeSsh2End* end, int fd) {
-    end->fd = fd;
-    packet_set_io_hooks(&end->context, EndWrite, EndRead);
-    end->context.compat20 = 1;
-    packet_set_ssh2_format(&end->context);
-}
-
-uint32_t WireGetU32(const std::string& bytes, std::size_t offset) {
-    uint32_t value = 0;
-    for (std::size_t i = offset; i < offset + 4 && i < bytes.size(); i++)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return value;
-}
-
 FakeSsh2Server::FakeSsh2Server() {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) throw std::runtime_error("socketpair");
-    FakeSsh2Attach(&client_, fds[0]);
-    FakeSsh2Attach(&server_, fds[1]);
-    client_.context.client_version_string = xstrdup(kClientVersion);
-    client_.context.server_version_string = xstrdup(kServerVersion);
+    for (int i = 0; i < 2; i++) {
+        ends_[i].fd = fds[i];
+        packet_set_io_hooks(&ends_[i].context, EndWrite, EndRead);
+        ends_[i].context.compat20 = 1;
+        packet_set_ssh2_format(&ends_[i].context);
+    }
+    Client()->client_version_string = xstrdup(kClientVersion);
+    Client()->server_version_string = xstrdup(kServerVersion);
     host_key_ = key_new(KEY_DSA);
     if (!load_private_key_file(QUENLOR_TEST_DATA "/ssh2/user_dsa", "", host_key_, nullptr))
         throw std::runtime_error("fake server: no host key");
 }
 
 FakeSsh2Server::~FakeSsh2Server() {
-    packet_free(&client_.context);
-    packet_free(&server_.context);
+    for (End& end : ends_) {
+        packet_free(&end.context);
+        close(end.fd);
+    }
     key_free(host_key_);
-    close(client_.fd);
-    close(server_.fd);
 }
 
 void FakeSsh2Server::Send(int type, const std::string& payload) {
-    packet_start(&server_.context, type);
-    packet_put_raw(&server_.context, payload.data(), static_cast<uint32_t>(payload.size()));
-    packet_send(&server_.context);
-    packet_write_wait(&server_.context);
+    packet_start(&ends_[1].context, type);
+    packet_put_raw(&ends_[1].context, payload.data(), static_cast<uint32_t>(payload.size()));
+    packet_send(&ends_[1].context);
+    packet_write_wait(&ends_[1].context);
 }
 
 std::pair<int, std::string> FakeSsh2Server::Read() {
     int type = 0;
     try {
-        type = packet_read(&server_.context, nullptr);
+        type = packet_read(&ends_[1].context, nullptr);
     } catch (...) {
         return {0, ""};
     }
     int n = 0;
-    unsigned char* bytes = packet_get_raw(&server_.context, &n);
+    unsigned char* bytes = packet_get_raw(&ends_[1].context, &n);
     std::string payload(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
-    buffer_consume(&server_.context.incoming_packet, static_cast<uint32_t>(n));
+    buffer_consume(&ends_[1].context.incoming_packet, static_cast<uint32_t>(n));
     return {type, payload};
 }
 
@@ -164,7 +154,7 @@ void FakeSsh2Server::Kex(std::string client_kexinit, const char* ciphers, Messag
     std::swap(kex->mac[0], kex->mac[1]);
     std::swap(kex->comp[0], kex->comp[1]);
     kex->server = 1;
-    packet_set_kex(&server_.context, kex);
+    packet_set_kex(&ends_[1].context, kex);
     Send(SSH2_MSG_NEWKEYS);
     if (Read().first != SSH2_MSG_NEWKEYS) throw std::runtime_error("fake server: no NEWKEYS");
 }

@@ -5,21 +5,12 @@
 // either side. Every wait is bounded.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ssh/keys/key.h"
 #include "ssh/transport/packet.h"
-
-struct FakeSsh2End {
-    PacketContext context{};
-    int fd = -1;
-};
-
-// Gives `end` the socket `fd` and bounded hooks on it, in SSH-2 framing.
-void FakeSsh2Attach(FakeSsh2End* end, int fd);
 
 class FakeSsh2Server {
   public:
@@ -29,7 +20,7 @@ class FakeSsh2Server {
     FakeSsh2Server(const FakeSsh2Server&) = delete;
     FakeSsh2Server& operator=(const FakeSsh2Server&) = delete;
 
-    PacketContext* Client() { return &client_.context; }
+    PacketContext* Client() { return &ends_[0].context; }
     void Send(int type, const std::string& payload = "");
     // The next message (type, payload); type 0 when nothing came in time.
     std::pair<int, std::string> Read();
@@ -41,12 +32,14 @@ class FakeSsh2Server {
     // The exchange hash of the first exchange (the session id).
     const std::string& SessionId() const { return session_id_; }
 
+    // A context first in its record: the hooks find the socket through it.
+    struct End {
+        PacketContext context{};
+        int fd = -1;
+    };
+
   private:
-    FakeSsh2End client_;
-    FakeSsh2End server_;
+    End ends_[2];  // the client's, the server's
     Key* host_key_ = nullptr;
     std::string session_id_;
 };
-
-// The big-endian number at `offset` of a payload.
-uint32_t WireGetU32(const std::string& bytes, std::size_t offset);
