@@ -19,12 +19,8 @@ using Bytes = std::string;
 using Messages = std::vector<std::pair<int, Bytes>>;
 using Ssh2Test = SshTest;
 
-inline Bytes U32(uint32_t v) {
-    return BigEndian(v);
-}
-inline Bytes Str(const Bytes& s) {
-    return SshString(s);
-}
+inline constexpr auto* U32 = &BigEndian;
+inline constexpr auto* Str = &SshString;
 
 // A payload written in a case file, one piece a field from `from` on:
 // "s:TEXT" a string, "u:N" a 32-bit number, "b:N" one byte, "x:HEX" bytes.
