@@ -33,16 +33,11 @@ struct Session {
         channel.remote_max_packet = max_packet;
         channel.gate.SetWindow(window);
     }
-    // Delivers data in reads of `size` bytes until the channel closes.
-    void StartReader(unsigned size = 4096) {
-        threads.emplace_back([this, size] {
+    // Delivers data until the channel closes.
+    void StartReader() {
+        threads.emplace_back([this] {
             try {
-                char buffer[32768];
-                for (bool closed = false; !closed;) {
-                    const int n =
-                        ssh2_channel_read(server.Client(), &channel, &lock, buffer, size, &closed);
-                    received.append(buffer, static_cast<size_t>(n));
-                }
+                for (Bytes got = Read(); !got.empty(); got = Read()) received += got;
             } catch (const TException& e) {
                 reader_error = e.Message();
             }
@@ -61,9 +56,9 @@ struct Session {
         });
     }
     Bytes Read() {
-        char buffer[16];
+        char buffer[4096];
         bool closed = false;
-        const int n = ssh2_channel_read(server.Client(), &channel, &lock, buffer, 16, &closed);
+        const int n = ssh2_channel_read(server.Client(), &channel, &lock, buffer, 4096, &closed);
         return Bytes(buffer, static_cast<size_t>(n));
     }
     void SendData(const Bytes& text) { server.Send(SSH2_MSG_CHANNEL_DATA, U32(0) + Str(text)); }
@@ -76,11 +71,11 @@ struct Session {
     }
 };
 
-using FlowControlTest = Ssh2Test;
+using SessionTest = Ssh2Test;
 
 // The server grants its window in steps: every packet of ours within the
 // window and the maximum packet size, none empty, nothing lost.
-TEST_F(FlowControlTest, OurDataStaysWithinTheServersWindowAndPacketSize) {
+TEST_F(SessionTest, OurDataStaysWithinTheServersWindowAndPacketSize) {
     const struct {
         uint32_t window, max_packet, grant;  // grant: each WINDOW_ADJUST
         std::size_t upload;
@@ -118,7 +113,7 @@ TEST_F(FlowControlTest, OurDataStaysWithinTheServersWindowAndPacketSize) {
 
 // While the writer waits for the window the reader still answers the
 // server (the writer holds no lock); cancellation or a close ends the wait.
-TEST_F(FlowControlTest, AWaitingWriterEndsOnCancellationOrClose) {
+TEST_F(SessionTest, AWaitingWriterEndsOnCancellationOrClose) {
     Session s(0, 100);
     TCancellation cancel;
     std::atomic<bool> cancelled{false};
@@ -152,7 +147,7 @@ TEST_F(FlowControlTest, AWaitingWriterEndsOnCancellationOrClose) {
 // server's (the second with another cipher), and the client's own once its
 // writer, and later its reader, passed the byte limit; data both ways all
 // along, nothing lost or doubled, the session id kept.
-TEST(RekeyTest, EveryByteArrivesOnceThroughRekeysOfEitherSide) {
+TEST_F(SessionTest, EveryByteArrivesOnceThroughRekeysOfEitherSide) {
     Session s(UINT32_MAX, 16384);
     std::thread login([&] { s.server.Kex(); });
     ssh2_key_exchange(s.server.Client());
