@@ -32,8 +32,7 @@ class FakeSsh2Server {
     // The exchange hash of the first exchange (the session id).
     const std::string& SessionId() const { return session_id_; }
 
-    // A context first in its record: the hooks find the socket through it.
-    struct End {
+    struct End {  // the hooks find the socket through the context
         PacketContext context{};
         int fd = -1;
     };

@@ -1,11 +1,12 @@
 // The SSH-2 key exchange: negotiation and the Diffie-Hellman checks
 // (tests/data/ssh2/kex), exchange hashes and key derivation against their
-// definitions, the KEXINIT layout, and host-key signatures by every
-// algorithm (tests/data/ssh2/host_keys).
+// definitions, the KEXINIT layout, and host keys with their signatures
+// (tests/data/ssh2/host_keys and dsa).
 #include <openssl/evp.h>
 
 #include <memory>
 
+#include "ssh/keys/authfile.h"
 #include "ssh/keys/sshkey.h"
 #include "ssh/transport/cipher.h"
 #include "ssh/transport/dh.h"
@@ -53,6 +54,11 @@ std::string Keys(const KexResult* kex) {
                 std::to_string(mac.mac_len) + "/" + std::to_string(mac.key_len) + " ";
     }
     return text + std::to_string(kex->need);
+}
+
+KeyPtr DsaFromBlob(const Bytes& blob) {
+    return KeyPtr(dsa_key_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
+                                    static_cast<uint32_t>(blob.size())));
 }
 
 class KexTest : public Ssh2Test {};
@@ -204,6 +210,47 @@ TEST_F(KexTest, HostKeysAndTheirSignatures) {
                        : sshkey_verify(key.get(), c[1].c_str(), Octets(signature),
                                        static_cast<uint32_t>(signature.size()), Octets(data),
                                        static_cast<uint32_t>(data.size()), nullptr));
+    }
+}
+
+// DSA key files and blobs, and how verification adapts the compatibility
+// word to the form a server sends (tests/data/ssh2/dsa).
+TEST_F(KexTest, DsaKeyFilesBlobsAndSignatures) {
+    KeyPtr key(key_new(KEY_DSA)), locked(key_new(KEY_DSA));
+    char* comment = nullptr;
+    ASSERT_TRUE(load_private_key_file(QUENLOR_TEST_DATA "/ssh2/user_dsa", "", key.get(), &comment));
+    EXPECT_STREQ("dsa w/o comment", comment);
+    xfree(comment);
+    // A protected key opens with its passphrase only; other files not at all.
+    const char* const locked_file = QUENLOR_TEST_DATA "/ssh2/locked_dsa";
+    EXPECT_FALSE(load_private_key_file(locked_file, "", locked.get(), nullptr));
+    EXPECT_TRUE(load_private_key_file(locked_file, "secret", locked.get(), nullptr));
+    EXPECT_FALSE(
+        load_private_key_file(QUENLOR_SOURCE_DIR "/CMakeLists.txt", "", locked.get(), nullptr));
+
+    const Bytes blob = DsaBlob(key.get());
+    EXPECT_EQ(Str("ssh-dss"), blob.substr(0, 11));
+    EXPECT_EQ(blob, DsaBlob(DsaFromBlob(blob).get()));
+    // Trailing bytes are only reported; another key type is refused, a
+    // truncated number is fatal.
+    EXPECT_TRUE(DsaFromBlob(blob + "xyz"));
+    EXPECT_FALSE(DsaFromBlob(Str("ssh-rsa") + Str("whatever")));
+    EXPECT_FALSE(FatalMessage([&] { DsaFromBlob(blob.substr(0, blob.size() - 3)); }).empty());
+    KeyPtr empty(key_new(KEY_EMPTY));
+    EXPECT_EQ(0u, dsa_key_to_blob(empty.get(), nullptr, nullptr));
+    int word = 0;
+    EXPECT_EQ(-1, DsaVerify(empty.get(), "x", "x", &word));
+
+    for (const TCase& c : ReadCases("ssh2/dsa")) {
+        SCOPED_TRACE(c.where);
+        const Bytes signature = HexBytes(c[1]);
+        word = c[0] == "verify" ? static_cast<int>(Num(c[3])) : 0;
+        if (c[0] == "fatal") {
+            EXPECT_EQ(c[2], FatalMessage([&] { DsaVerify(key.get(), signature, "hash", &word); }));
+            continue;
+        }
+        EXPECT_EQ(Num(c[4]), DsaVerify(key.get(), signature, c[2], &word));
+        EXPECT_EQ(Num(c[5]), word);
     }
 }
 

@@ -28,8 +28,9 @@ struct Script {
         channel.remote_max_packet = 32768;
         // A session identifier as the key exchange leaves it.
         PacketContext* client = link.Client();
+        client->session_id2_len = 20;
         client->session_id2 = static_cast<unsigned char*>(xmalloc(20));
-        std::memset(client->session_id2, 0xA5, client->session_id2_len = 20);
+        std::memset(client->session_id2, 0xA5, 20);
     }
     Bytes Read(unsigned size) {
         char buffer[32768];
@@ -58,9 +59,7 @@ struct Script {
             ssh2_channel_write(client, &channel, &lock, c[2].data(),
                                static_cast<unsigned>(c[2].size()));
         } else if (c[1] == "send") {
-            packet_start(client, number(2));
-            packet_send(client);
-            packet_write_wait(client);
+            SendPacket(client, number(2));
         } else if (c[1] == "read") {
             return Read(static_cast<unsigned>(number(2)));
         } else {
