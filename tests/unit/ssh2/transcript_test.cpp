@@ -90,8 +90,6 @@ TEST_F(TranscriptTest, EveryScript) {
             name = c[1];
         } else if (c[0] == "in") {
             s->link.ServerSends(static_cast<int>(Num(c[1])), Wire(c, 2));
-        } else if (c[0] == "raw") {
-            s->link.client.to_read += Wire(c, 1);
         } else if (c[0] == "do") {
             try {
                 const Bytes got = s->Act(c);  // only a read returns something
