@@ -17,8 +17,6 @@ class FakeSsh2Server {
     using Messages = std::vector<std::pair<int, std::string>>;
     FakeSsh2Server();
     ~FakeSsh2Server();
-    FakeSsh2Server(const FakeSsh2Server&) = delete;
-    FakeSsh2Server& operator=(const FakeSsh2Server&) = delete;
 
     PacketContext* Client() { return &ends_[0].context; }
     void Send(int type, const std::string& payload = "");

@@ -81,9 +81,8 @@ TEST_F(KexTest, Cases) {
             BignumPtr p(dh_fixed_prime(static_cast<int>(Num(c[1]))));
             BN_add_word(p.get(), static_cast<BN_ULONG>(Num(c[2])));
             const char* why = "";
-            EXPECT_EQ(c[4].empty(),
-                      dh_group_acceptable(p.get(), FromHex(c[3]).get(), 2048, 8192, &why));
-            EXPECT_EQ(c[4], why);
+            const bool taken = dh_group_acceptable(p.get(), FromHex(c[3]).get(), 2048, 8192, &why);
+            EXPECT_EQ(c[4], taken ? "" : why);
         } else if (c[0] == "unknown") {
             EXPECT_EQ(c[3], kex_unknown_name(static_cast<int>(Num(c[1])), c[2]));
         } else if (c[0] == "choose") {
@@ -121,10 +120,8 @@ TEST_F(KexTest, Cases) {
     }
 }
 
-// H = SHA1(string V_C || string V_S || string I_C || string I_S || string
-// K_S || mpint e || mpint f || mpint K), where I_C and I_S include their
-// message number; keys are HASH(K || H || letter || session id), extended by
-// HASH(K || H || K1).
+// H = SHA1(V_C || V_S || I_C || I_S || K_S || e || f || K), the KEXINITs
+// with their message number; keys SHA1(K || H || letter || H), extended.
 TEST_F(KexTest, ExchangeHashAndKeysFollowTheirDefinitions) {
     const Bytes v_c = "SSH-2.1-Quenlor_3.24.00", v_s = "SSH-2.0-OpenSSH_9.2p1 Debian-2";
     const Bytes i_c = "own-kexinit", i_s = Bytes("server\0kexinit", 14), k_s = "host-key";

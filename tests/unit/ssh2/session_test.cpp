@@ -145,11 +145,9 @@ TEST_F(SessionTest, AWaitingWriterEndsOnCancellationOrClose) {
     EXPECT_EQ((Messages{{SSH2_MSG_CHANNEL_CLOSE, U32(5)}}), Messages{s.server.Read()});
 }
 
-// After the login's exchange: replies owed while our exchange (started by
-// the time limit) runs follow its NEWKEYS. Then three exchanges of the
-// server's (the second with another cipher), and the client's own once its
-// writer, and later its reader, passed the byte limit; data both ways all
-// along, nothing lost or doubled, the session id kept.
+// After the login: replies owed during our exchange (its time had come)
+// follow its NEWKEYS; then three exchanges of the server's and the client's
+// own past the byte limit, sending and receiving, with data both ways.
 TEST_F(SessionTest, EveryByteArrivesOnceThroughRekeysOfEitherSide) {
     Session s(UINT32_MAX, 16384);
     std::thread login([&] { s.server.Kex(); });

@@ -76,18 +76,16 @@ class TranscriptTest : public Ssh2Test {};
 
 TEST_F(TranscriptTest, EveryScript) {
     std::unique_ptr<Script> s;
-    std::string name;
-    auto finish = [&] {
-        if (!s) return;
-        s->Collect();
-        EXPECT_EQ(s->matched, s->sent.size()) << name << ": the client sent more";
-    };
-    for (const TCase& c : ReadCases("ssh2/transcripts")) {
+    std::vector<TCase> cases = ReadCases("ssh2/transcripts");
+    cases.push_back({"the end", {"case", "the end"}});
+    for (const TCase& c : cases) {
         SCOPED_TRACE(c.where);
         if (c[0] == "case") {
-            finish();
+            if (s) {
+                s->Collect();
+                EXPECT_EQ(s->matched, s->sent.size()) << "the client sent more";
+            }
             s = std::make_unique<Script>();
-            name = c[1];
         } else if (c[0] == "in") {
             s->link.ServerSends(static_cast<int>(Num(c[1])), Wire(c, 2));
         } else if (c[0] == "do") {
@@ -119,7 +117,6 @@ TEST_F(TranscriptTest, EveryScript) {
             ADD_FAILURE() << "unknown line " << c[0];
         }
     }
-    finish();
 }
 
 // The signature covers what each server kind expects (the session id bare
@@ -147,8 +144,6 @@ TEST_F(TranscriptTest, PubkeyRequestForEachServerKind) {
             (word == 0x0F ? id : Str(id)) + "\x32" + Str("bob") + Str(service) + method;
         EXPECT_EQ(1, DsaVerify(key.get(), signature, signed_data, &word));
     }
-    Script s;
-    EXPECT_EQ(0, ssh2_try_pubkey(s.link.Client(), "/nonexistent/id_dsa", "bob", "ssh-connection"));
 }
 
 TEST_F(TranscriptTest, WindowIsReopenedByWhatWasTakenOnceMoreThanHalfIsUsed) {
