@@ -1,8 +1,6 @@
-// An SSH-2 server played in a test thread over a socket pair: the client end
-// is a PacketContext the code under test uses (from as many threads as it
-// likes), the server end a script with its own packet layer, able to run a
-// whole group-1 exchange with a DSA host key, first or repeated, started by
-// either side. Every wait is bounded.
+// An SSH-2 server scripted over a socket pair with its own packet layer: it
+// runs group-1 exchanges with a DSA host key, started by either side, while
+// the code under test uses the client end from as many threads as it likes.
 #pragma once
 
 #include <string>

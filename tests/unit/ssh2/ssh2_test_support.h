@@ -3,8 +3,6 @@
 // memory, so that a test plays the server with the same packet layer.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 #include <vector>
