@@ -36,10 +36,6 @@ int EndRead(PacketContext* context, void* buffer, uint32_t n) {
     return got < 0 ? 0 : static_cast<int>(got);
 }
 
-Bytes Text(Buffer* buffer) {
-    return Bytes(reinterpret_cast<char*>(buffer_ptr(buffer)), buffer_len(buffer));
-}
-
 }  // namespace
 
 FakeSsh2Server::FakeSsh2Server() {
@@ -96,7 +92,8 @@ void FakeSsh2Server::Kex(std::string client_kexinit, const char* ciphers, Messag
     for (int i = 0; i < PROPOSAL_MAX; i++) lists[i] = chosen[i] = texts[i].data();
     ScopedBuffer kexinit, in, f;
     kex_build_kexinit(kexinit.get(), lists);
-    const Bytes server_kexinit = Text(kexinit.get());
+    const Bytes server_kexinit(reinterpret_cast<char*>(buffer_ptr(kexinit.get())),
+                               buffer_len(kexinit.get()));
     Send(SSH2_MSG_KEXINIT, server_kexinit);
     while (client_kexinit.empty()) {
         auto [type, payload] = Read();
@@ -129,7 +126,8 @@ void FakeSsh2Server::Kex(std::string client_kexinit, const char* ciphers, Messag
     uint32_t length = 0;
     dsa_sign(host_key_, &signature, &length, hash, sizeof hash, 0);
     Send(SSH2_MSG_KEXDH_REPLY,
-         Str(blob) + Text(f.get()) + Str(Bytes(reinterpret_cast<char*>(signature), length)));
+         Str(blob) + Bytes(reinterpret_cast<char*>(buffer_ptr(f.get())), buffer_len(f.get())) +
+             Str(Bytes(reinterpret_cast<char*>(signature), length)));
     xfree(signature);
 
     // The keys as the client sees them, turned round for this side.

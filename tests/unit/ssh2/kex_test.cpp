@@ -212,10 +212,7 @@ TEST_F(KexTest, HostKeysAndTheirSignatures) {
 // word to the form a server sends (tests/data/ssh2/dsa).
 TEST_F(KexTest, DsaKeyFilesBlobsAndSignatures) {
     KeyPtr key(key_new(KEY_DSA)), locked(key_new(KEY_DSA));
-    char* comment = nullptr;
-    ASSERT_TRUE(load_private_key_file(QUENLOR_TEST_DATA "/ssh2/user_dsa", "", key.get(), &comment));
-    EXPECT_STREQ("dsa w/o comment", comment);
-    xfree(comment);
+    ASSERT_TRUE(load_private_key_file(QUENLOR_TEST_DATA "/ssh2/user_dsa", "", key.get(), nullptr));
     // A protected key opens with its passphrase only; other files not at all.
     const char* const locked_file = QUENLOR_TEST_DATA "/ssh2/locked_dsa";
     EXPECT_FALSE(load_private_key_file(locked_file, "", locked.get(), nullptr));

@@ -8,7 +8,9 @@
 #include "ssh/connection/ssh2_channel.h"
 #include "ssh/keys/authfile.h"
 #include "ssh/transport/compat.h"
+#include "ssh/transport/kex_method.h"
 #include "ssh/transport/ssh2.h"
+#include "ssh/wire/scoped.h"
 #include "ssh2_test_support.h"
 
 namespace {
@@ -60,6 +62,13 @@ struct Script {
                                static_cast<unsigned>(c[2].size()));
         } else if (c[1] == "send") {
             SendPacket(client, number(2));
+        } else if (c[1] == "kex") {
+            auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
+            *kex = KexResult{};
+            kex->name = xstrdup(c[2].c_str());
+            kex->hostkey_name = xstrdup(c[3].c_str());
+            ScopedBuffer own, server;
+            kex_run_method(client, kex, own.get(), server.get());  // owns `kex`
         } else if (c[1] == "read") {
             return Read(static_cast<unsigned>(number(2)));
         } else {
