@@ -3,9 +3,7 @@
 // memory, so that a test plays the server with the same packet layer.
 #pragma once
 
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "../base/case_file.h"
 #include "../ssh/packet_test_support.h"
@@ -62,11 +60,13 @@ struct Link {
     PacketContext* Client() { return &client.context; }
     PacketContext* Server() { return &server.context; }
     void ServerSends(int type, const Bytes& payload = "") { SendPacket(Server(), type, payload); }
-    // Every message the client sent that the server side has not read yet.
+    bool ServerHasMessage() {
+        return server.read_position < server.to_read.size() ||
+               buffer_len(&server.context.input) > 0;
+    }
     Messages ClientMessages() {
         Messages all;
-        while (server.read_position < server.to_read.size() ||
-               buffer_len(&server.context.input) > 0) {
+        while (ServerHasMessage()) {
             const int type = packet_read(Server(), nullptr);
             int n = 0;
             unsigned char* bytes = packet_get_raw(Server(), &n);
