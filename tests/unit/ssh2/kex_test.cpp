@@ -1,24 +1,38 @@
-// Negotiation, Diffie-Hellman checks, exchange hash and key derivation of
-// the SSH-2 key exchange, each against an independent construction.
-#include <openssl/dh.h>
+// The SSH-2 key exchange: negotiation and the Diffie-Hellman checks
+// (tests/data/ssh2/kex), exchange hashes and key derivation against their
+// definitions, the KEXINIT layout, and host keys with their signatures
+// (tests/data/ssh2/host_keys and dsa).
 #include <openssl/evp.h>
 
-#include <vector>
+#include <memory>
 
+#include "ssh/keys/authfile.h"
+#include "ssh/keys/sshkey.h"
 #include "ssh/transport/cipher.h"
-#include "ssh/transport/compat.h"
 #include "ssh/transport/dh.h"
 #include "ssh/transport/kex.h"
+#include "ssh/transport/kex_method.h"
 #include "ssh/transport/ssh2.h"
-#include "ssh/wire/bufaux.h"
 #include "ssh/wire/scoped.h"
-#include "ssh/wire/xmalloc.h"
 #include "ssh2_test_support.h"
 
 namespace {
 
-// RFC 4251 mpint of a non-negative number: minimal bytes, a zero byte in
-// front when the top bit is set, zero as the empty string.
+const unsigned char* Octets(const Bytes& bytes) {
+    return reinterpret_cast<const unsigned char*>(bytes.data());
+}
+Bytes Digest(const EVP_MD* md, const Bytes& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(data.data(), data.size(), digest, &n, md, nullptr);
+    return Bytes(reinterpret_cast<char*>(digest), n);
+}
+BignumPtr FromHex(const std::string& text) {
+    BIGNUM* n = nullptr;
+    BN_hex2bn(&n, text.c_str());
+    return BignumPtr(n);
+}
+// RFC 4251 mpint of a non-negative number.
 Bytes Mpint(const BIGNUM* n) {
     Bytes magnitude(static_cast<size_t>(BN_num_bytes(n)), '\0');
     BN_bn2bin(n, reinterpret_cast<unsigned char*>(magnitude.data()));
@@ -26,250 +40,210 @@ Bytes Mpint(const BIGNUM* n) {
         magnitude.insert(magnitude.begin(), '\0');
     return Str(magnitude);
 }
-Bytes Sha1(const Bytes& data) {
-    unsigned char digest[20];
-    unsigned int n = 0;
-    EVP_Digest(data.data(), data.size(), digest, &n, EVP_sha1(), nullptr);
-    return Bytes(reinterpret_cast<char*>(digest), n);
-}
-BignumPtr Hex(const char* text) {
-    BIGNUM* n = nullptr;
-    BN_hex2bn(&n, text);
-    return BignumPtr(n);
-}
-
-const char* const kGroup1Hex =
-    "FFFFFFFFFFFFFFFFC90FDAA22168C234C4C6628B80DC1CD129024E088A67CC74020BBEA63B139B22514A0879"
-    "8E3404DDEF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B"
-    "0BFF5CB6F406B7EDEE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFF";
-
-class KexTest : public Ssh2Test {};
-
-TEST_F(KexTest, ExchangeHashIsTheRfc4253Definition) {
-    const Bytes own = "own-kexinit-payload";
-    const Bytes server = Bytes("server\0payload", 14);
-    const Bytes host_key = "host-key-blob";
-    // e with its top bit set (needs the leading zero), f small, K zero-free.
-    BignumPtr e = Hex("80FF0000000000000000000000000001");
-    BignumPtr f = Hex("7F");
-    BignumPtr k = Hex("0123456789ABCDEF0123456789ABCDEF0123");
-    unsigned char hash[20];
-    kex_exchange_hash("SSH-2.1-Quenlor_3.24.00", "SSH-2.0-OpenSSH_9.2p1 Debian-2",
-                      reinterpret_cast<const unsigned char*>(own.data()), own.size(),
-                      reinterpret_cast<const unsigned char*>(server.data()), server.size(),
-                      reinterpret_cast<const unsigned char*>(host_key.data()), host_key.size(),
-                      e.get(), f.get(), k.get(), hash);
-
-    // H = HASH(string V_C || string V_S || string I_C || string I_S ||
-    //          string K_S || mpint e || mpint f || mpint K), where I_C and
-    // I_S are the KEXINIT payloads including their message number.
-    const Bytes expected = Sha1(
-        Str("SSH-2.1-Quenlor_3.24.00") + Str("SSH-2.0-OpenSSH_9.2p1 Debian-2") + Str("\x14" + own) +
-        Str("\x14" + server) + Str(host_key) + Mpint(e.get()) + Mpint(f.get()) + Mpint(k.get()));
-    EXPECT_EQ(expected, Bytes(reinterpret_cast<char*>(hash), 20));
-}
-
-TEST_F(KexTest, KeyDerivationExtendsWithWholeBlocks) {
-    BignumPtr k = Hex("F00DFACE0123456789");  // top bit set: mpint with leading zero
-    unsigned char hash[20];
-    for (int i = 0; i < 20; i++) hash[i] = static_cast<unsigned char>(i * 7 + 1);
-    const Bytes h(reinterpret_cast<char*>(hash), 20);
-
-    XmallocPtr<unsigned char> key(kex_derive_one('C', 24, hash, k.get()));
-    const Bytes k1 = Sha1(Mpint(k.get()) + h + "C" + h);
-    const Bytes k2 = Sha1(Mpint(k.get()) + h + k1);
-    EXPECT_EQ(k1 + k2.substr(0, 4), Bytes(reinterpret_cast<char*>(key.get()), 24));
-
-    // Every letter gets its own material; kex_derive_all fills all six.
-    auto* kex = static_cast<KexResult*>(xmalloc(sizeof(KexResult)));
-    std::memset(kex, 0, sizeof *kex);
-    kex->need = 24;
-    kex_derive_all(kex, hash, k.get());
-    EXPECT_EQ(0, std::memcmp(kex->enc[MODE_OUT].key, key.get(), 24));  // C: outgoing key
-    XmallocPtr<unsigned char> a(kex_derive_one('A', 24, hash, k.get()));
-    XmallocPtr<unsigned char> f(kex_derive_one('F', 24, hash, k.get()));
-    EXPECT_EQ(0, std::memcmp(kex->enc[MODE_OUT].iv, a.get(), 24));
-    EXPECT_EQ(0, std::memcmp(kex->mac[MODE_IN].key, f.get(), 24));
-    EXPECT_NE(0, std::memcmp(kex->enc[MODE_IN].key, key.get(), 24));
-    kex_result_free(kex);
-}
-
-TEST_F(KexTest, MatchFirstTakesOwnOrderAndOnlyTwentyServerNames) {
-    XmallocPtr<char> m(match_first("3des-cbc,blowfish-cbc", "foo,blowfish-cbc,3des-cbc"));
-    EXPECT_STREQ("3des-cbc", m.get());
-    m.reset(match_first("a,b", "c,d"));
-    EXPECT_EQ(nullptr, m.get());
-    // Case matters; an empty own name ends the own list.
-    m.reset(match_first("3DES-CBC,,3des-cbc", "3des-cbc"));
-    EXPECT_EQ(nullptr, m.get());
-
-    std::string twenty;
-    for (int i = 1; i <= 19; i++) twenty += "alg" + std::to_string(i) + ",";
-    m.reset(match_first("common", (twenty + "common").c_str()));
-    EXPECT_STREQ("common", m.get());  // the 20th name still counts
-    m.reset(match_first("common", (twenty + "alg20,common").c_str()));
-    EXPECT_EQ(nullptr, m.get());  // the 21st does not
-    // Splitting stops at an empty server name.
-    m.reset(match_first("b", "a,,b"));
-    EXPECT_EQ(nullptr, m.get());
-}
-
-struct ServerLists {
-    std::vector<std::string> texts{KEX_DH1,     "ssh-dss", "3des-cbc", "3des-cbc", "hmac-sha1",
-                                   "hmac-sha1", "none",    "none",     "",         ""};
-    char* lists[PROPOSAL_MAX];
-    char* const* Get() {
-        for (int i = 0; i < PROPOSAL_MAX; i++) lists[i] = texts[i].data();
-        return lists;
-    }
-};
-
 struct KexFree {
     void operator()(KexResult* k) const { kex_result_free(k); }
 };
+std::string Keys(const KexResult* kex) {
+    std::string text;
+    for (int mode : {MODE_OUT, MODE_IN}) {
+        const Enc& enc = kex->enc[mode];
+        const Mac& mac = kex->mac[mode];
+        text += std::string(cipher_name(enc.type)) + " " + std::to_string(enc.key_len) + "/" +
+                std::to_string(enc.iv_len) + " " + EVP_MD_get0_name(mac.md) + " " +
+                std::to_string(mac.mac_len) + "/" + std::to_string(mac.key_len) + " ";
+    }
+    return text + std::to_string(kex->need);
+}
 
-TEST_F(KexTest, ChooseFillsBothDirections) {
+KeyPtr DsaFromBlob(const Bytes& blob) {
+    return KeyPtr(dsa_key_from_blob(reinterpret_cast<const unsigned char*>(blob.data()),
+                                    static_cast<uint32_t>(blob.size())));
+}
+
+class KexTest : public Ssh2Test {};
+
+TEST_F(KexTest, Cases) {
     PacketContext context{};
     const char* own[PROPOSAL_MAX];
     kex_make_proposal(&context, own);
-    // Modern ciphers first, the legacy ones last, in the order of this test.
-    const std::string ciphers = own[PROPOSAL_ENC_ALGS_CTOS];
-    EXPECT_EQ(0u, ciphers.find("chacha20-poly1305@openssh.com,"));
-    EXPECT_EQ(ciphers.size() - std::strlen("3des-cbc,blowfish-cbc,arcfour,cast128-cbc"),
-              ciphers.find("3des-cbc,blowfish-cbc,arcfour,cast128-cbc"));
-    EXPECT_STREQ("none", own[PROPOSAL_COMP_ALGS_STOC]);
-
-    ServerLists server;
-    server.texts[PROPOSAL_ENC_ALGS_STOC] = "arcfour,blowfish-cbc";
-    server.texts[PROPOSAL_MAC_ALGS_STOC] = "hmac-md5";
-    std::unique_ptr<KexResult, KexFree> kex(kex_choose(&context, own, server.Get()));
-    EXPECT_EQ(SSH_CIPHER_3DES_CBC, kex->enc[MODE_OUT].type);
-    EXPECT_EQ(24u, kex->enc[MODE_OUT].key_len);
-    EXPECT_EQ(8u, kex->enc[MODE_OUT].iv_len);
-    // Own order decides: blowfish-cbc comes before arcfour in our list.
-    EXPECT_EQ(SSH_CIPHER_BLOWFISH_CBC, kex->enc[MODE_IN].type);
-    EXPECT_EQ(16u, kex->enc[MODE_IN].key_len);
-    EXPECT_EQ(EVP_sha1(), kex->mac[MODE_OUT].md);
-    EXPECT_EQ(20, kex->mac[MODE_OUT].mac_len);
-    EXPECT_EQ(EVP_md5(), kex->mac[MODE_IN].md);
-    EXPECT_EQ(16u, kex->mac[MODE_IN].key_len);
-    EXPECT_EQ(24u, kex->need);
-
-    // arcfour has no IV; cast128 a 16-byte key.
-    server.texts[PROPOSAL_ENC_ALGS_STOC] = "arcfour";
-    server.texts[PROPOSAL_ENC_ALGS_CTOS] = "cast128-cbc";
-    kex.reset(kex_choose(&context, own, server.Get()));
-    EXPECT_EQ(0u, kex->enc[MODE_IN].iv_len);
-    EXPECT_EQ(SSH_CIPHER_CAST128_CBC, kex->enc[MODE_OUT].type);
-    EXPECT_EQ(20u, kex->need);  // the SHA-1 MAC key is the longest
-
-    // The own third MAC name is a real algorithm: HMAC-RIPEMD-160.
-    server.texts[PROPOSAL_MAC_ALGS_STOC] = KEX_MAC_RIPEMD160;
-    kex.reset(kex_choose(&context, own, server.Get()));
-    EXPECT_EQ(EVP_MD_get_type(EVP_ripemd160()), EVP_MD_get_type(kex->mac[MODE_IN].md));
-    EXPECT_EQ(20, kex->mac[MODE_IN].mac_len);
-
-    // Old servers get short MAC keys.
-    context.datafellows = SSH_BUG_HMACKEY;
-    server = ServerLists();
-    kex.reset(kex_choose(&context, own, server.Get()));
-    EXPECT_EQ(20, kex->mac[MODE_IN].mac_len);
-    EXPECT_EQ(16u, kex->mac[MODE_IN].key_len);
-    EXPECT_EQ(24u, kex->need);  // 3des-cbc's key, whatever the MAC
+    std::unique_ptr<DH, void (*)(DH*)> dh(dh_new_group1(), dh_release);
+    for (const TCase& c : ReadCases("ssh2/kex")) {
+        SCOPED_TRACE(c.where);
+        if (c[0] == "match") {
+            XmallocPtr<char> first(match_first(c[1].c_str(), c[2].c_str()));
+            EXPECT_EQ(c[3], first ? first.get() : "-");
+        } else if (c[0] == "public") {
+            EXPECT_EQ(Num(c[2]) != 0, dh_check_public(dh.get(), FromHex(c[1]).get()));
+        } else if (c[0] == "range") {
+            EXPECT_EQ(Num(c[2]) != 0, dh_value_in_range(dh_prime(dh.get()), FromHex(c[1]).get()));
+        } else if (c[0] == "group") {
+            BignumPtr p(dh_fixed_prime(static_cast<int>(Num(c[1]))));
+            BN_add_word(p.get(), static_cast<BN_ULONG>(Num(c[2])));
+            const char* why = "";
+            const bool taken = dh_group_acceptable(p.get(), FromHex(c[3]).get(), 2048, 8192, &why);
+            EXPECT_EQ(c[4], taken ? "" : why);
+        } else if (c[0] == "unknown") {
+            EXPECT_EQ(c[3], kex_unknown_name(static_cast<int>(Num(c[1])), c[2]));
+        } else if (c[0] == "choose") {
+            std::vector<std::string> texts(c.fields.begin() + 1, c.fields.begin() + 9);
+            texts.resize(PROPOSAL_MAX);
+            char* lists[PROPOSAL_MAX];
+            for (int i = 0; i < PROPOSAL_MAX; i++) lists[i] = texts[i].data();
+            context.datafellows = static_cast<int>(Num(c[9]));
+            std::string got;
+            try {
+                got = Keys(
+                    std::unique_ptr<KexResult, KexFree>(kex_choose(&context, own, lists)).get());
+            } catch (const TException& e) {
+                got = e.Message();
+                for (const char* list : own)
+                    if (*list != '\0' && got.find(list) != std::string::npos)
+                        got.replace(got.find(list), std::strlen(list), "OWN");
+            }
+            EXPECT_EQ(c[10], got);
+        }
+    }
+    const unsigned char zeros[32] = {};
+    EXPECT_EQ("kex: X25519 shared secret is all zeros",
+              FatalMessage([&] { kex_x25519_secret_number(zeros); }));
+    const std::string kex = kex_default_list(PROPOSAL_KEX_ALGS);
+    EXPECT_EQ(",ext-info-c", kex.substr(kex.size() - 11));
+    int count = 0;
+    const KexMethod* methods = kex_methods(&count);
+    for (int i = 0; i < count; i++) {
+        EXPECT_NE(nullptr, EVP_get_digestbyname(methods[i].hash));
+        BignumPtr p(dh_fixed_prime(methods[i].group_bits));
+        const bool fixed = methods[i].family == KexFamily::FixedGroup;
+        EXPECT_TRUE(!fixed || (p && BN_num_bits(p.get()) == methods[i].group_bits)) << i;
+    }
 }
 
-TEST_F(KexTest, ChooseFailures) {
-    PacketContext context{};
-    const char* own[PROPOSAL_MAX];
-    kex_make_proposal(&context, own);
-    auto failure = [&](int index, const char* list) {
-        ServerLists server;
-        server.texts[index] = list;
-        return FatalMessage([&] { kex_choose(&context, own, server.Get()); });
-    };
-    EXPECT_EQ(std::string("no matching cipher found: client ") + own[PROPOSAL_ENC_ALGS_STOC] +
-                  " server des-cbc,rijndael-cbc@lysator.liu.se",
-              failure(PROPOSAL_ENC_ALGS_STOC, "des-cbc,rijndael-cbc@lysator.liu.se"));
-    EXPECT_EQ(std::string("no matching mac found: client ") + own[PROPOSAL_MAC_ALGS_CTOS] +
-                  " server umac-64@openssh.com",
-              failure(PROPOSAL_MAC_ALGS_CTOS, "umac-64@openssh.com"));
-    EXPECT_EQ("no matching comp found: client none server zlib",
-              failure(PROPOSAL_COMP_ALGS_CTOS, "zlib"));
-    EXPECT_EQ("no kex alg", failure(PROPOSAL_KEX_ALGS, "sntrup761x25519-sha512@openssh.com"));
-    EXPECT_EQ("no hostkey alg",
-              failure(PROPOSAL_SERVER_HOST_KEY_ALGS, "ssh-rsa-cert-v01@openssh.com"));
+// H = SHA1(V_C || V_S || I_C || I_S || K_S || e || f || K), the KEXINITs
+// with their message number; keys SHA1(K || H || letter || H), extended.
+TEST_F(KexTest, ExchangeHashAndKeysFollowTheirDefinitions) {
+    const Bytes v_c = "SSH-2.1-Quenlor_3.24.00", v_s = "SSH-2.0-OpenSSH_9.2p1 Debian-2";
+    const Bytes i_c = "own-kexinit", i_s = Bytes("server\0kexinit", 14), k_s = "host-key";
+    // e with its top bit set (needs the leading zero), f small.
+    BignumPtr e = FromHex("80FF0000000000000000000000000001"), f = FromHex("7F");
+    BignumPtr k = FromHex("F00DFACE0123456789");
+    unsigned char hash[20];
+    kex_exchange_hash(v_c.c_str(), v_s.c_str(), Octets(i_c), 11, Octets(i_s), 14, Octets(k_s), 8,
+                      e.get(), f.get(), k.get(), hash);
+    const Bytes h =
+        Digest(EVP_sha1(), Str(v_c) + Str(v_s) + Str("\x14" + i_c) + Str("\x14" + i_s) + Str(k_s) +
+                               Mpint(e.get()) + Mpint(f.get()) + Mpint(k.get()));
+    ASSERT_EQ(h, Bytes(reinterpret_cast<char*>(hash), 20));
+
+    const Bytes k1 = Digest(EVP_sha1(), Mpint(k.get()) + h + "C" + h);
+    const Bytes k2 = Digest(EVP_sha1(), Mpint(k.get()) + h + k1);
+    // Each letter its own key: C encrypts our data, A is its IV, F the
+    // server's MAC key.
+    std::unique_ptr<KexResult, KexFree> kex(static_cast<KexResult*>(xmalloc(sizeof(KexResult))));
+    *kex = KexResult{};
+    kex->need = 24;
+    kex_derive_all(kex.get(), hash, k.get());
+    XmallocPtr<unsigned char> a(kex_derive_one('A', 24, hash, k.get()));
+    XmallocPtr<unsigned char> mac_in(kex_derive_one('F', 24, hash, k.get()));
+    EXPECT_EQ(k1 + k2.substr(0, 4), Bytes(reinterpret_cast<char*>(kex->enc[MODE_OUT].key), 24));
+    EXPECT_EQ(0, std::memcmp(kex->enc[MODE_OUT].iv, a.get(), 24));
+    EXPECT_EQ(0, std::memcmp(kex->mac[MODE_IN].key, mac_in.get(), 24));
+    EXPECT_NE(0, std::memcmp(kex->enc[MODE_IN].key, kex->enc[MODE_OUT].key, 24));
+
+    // An X25519 secret is K as one big-endian number.
+    const Bytes secret = "\xc3" + Bytes(31, 0x5a);
+    BignumPtr k25519(kex_x25519_secret_number(Octets(secret)));
+    EXPECT_EQ(U32(33) + Bytes(1, '\0') + secret, Mpint(k25519.get()));
 }
 
-TEST_F(KexTest, PublicValueChecks) {
-    DH* raw = dh_new_group1();
-    ASSERT_NE(nullptr, raw);
-    std::unique_ptr<DH, void (*)(DH*)> dh(raw, [](DH* d) { DH_free(d); });
-    EXPECT_TRUE(dh_check_public(dh.get(), DH_get0_pub_key(dh.get())));
-
-    BignumPtr p = Hex(kGroup1Hex);
-    BignumPtr value(BN_new());
-    auto check = [&](const BIGNUM* v) { return dh_check_public(dh.get(), v); };
-    BN_set_word(value.get(), 0);
-    EXPECT_FALSE(check(value.get()));
-    BN_set_word(value.get(), 1);
-    EXPECT_FALSE(check(value.get()));
-    BN_set_word(value.get(), 2);
-    EXPECT_FALSE(check(value.get()));  // one bit set
-    BN_set_word(value.get(), 3);
-    EXPECT_TRUE(check(value.get()));
-    BN_copy(value.get(), p.get());
-    BN_sub_word(value.get(), 1);
-    EXPECT_FALSE(check(value.get()));  // p-1 would make the secret 1 or p-1
-    BN_sub_word(value.get(), 1);
-    EXPECT_TRUE(check(value.get()));  // p-2
-    EXPECT_FALSE(check(p.get()));
-    BN_set_negative(value.get(), 1);
-    EXPECT_FALSE(check(value.get()));
-}
-
+// 16 cookie bytes, the ten lists, "first follows" 0, reserved 0; the
+// server's read back, and trailing bytes in it an integrity error.
 TEST_F(KexTest, KexinitLayoutAndParsing) {
     PacketContext context{};
     const char* own[PROPOSAL_MAX];
     kex_make_proposal(&context, own);
-    ScopedBuffer kexinit;
+    ScopedBuffer kexinit, received, again;
     kex_build_kexinit(kexinit.get(), own);
+    const Bytes payload(reinterpret_cast<const char*>(buffer_ptr(kexinit.get())),
+                        buffer_len(kexinit.get()));
+    Bytes lists;
+    for (const char* list : own) lists += Str(list);
+    EXPECT_EQ(lists + Bytes(5, '\0'), payload.substr(16));
 
-    const Bytes own_payload(reinterpret_cast<const char*>(buffer_ptr(kexinit.get())),
-                            buffer_len(kexinit.get()));
     Link link;
-    // The server's answer goes in first: its own KEXINIT.
-    link.ServerSends(SSH2_MSG_KEXINIT, own_payload);
+    link.ServerSends(SSH2_MSG_KEXINIT,
+                     payload.substr(0, 16) + Str("x") + payload.substr(20 + std::strlen(own[0])));
+    char* parsed[PROPOSAL_MAX] = {};
+    kex_send_receive_kexinit(link.Client(), kexinit.get(), received.get(), parsed);
+    EXPECT_STREQ("x", parsed[0]);
+    EXPECT_STREQ(own[PROPOSAL_MAC_ALGS_STOC], parsed[PROPOSAL_MAC_ALGS_STOC]);
+    for (char* list : parsed) xfree(list);
+    EXPECT_EQ((Messages{{SSH2_MSG_KEXINIT, payload}}), link.ClientMessages());
 
-    ScopedBuffer received;
-    char* lists[PROPOSAL_MAX] = {};
-    kex_send_receive_kexinit(link.Client(), kexinit.get(), received.get(), lists);
-    for (int i = 0; i < PROPOSAL_MAX; i++) {
-        EXPECT_STREQ(own[i], lists[i]);
-        xfree(lists[i]);
-    }
-    EXPECT_EQ(own_payload, Bytes(reinterpret_cast<const char*>(buffer_ptr(received.get())),
-                                 buffer_len(received.get())));
-
-    // What the client sent: 16 cookie bytes, the ten lists, 0, reserved 0.
-    EXPECT_EQ(SSH2_MSG_KEXINIT, packet_read(link.Server(), nullptr));
-    for (int i = 0; i < 16; i++) packet_get_char(link.Server());
-    for (int i = 0; i < PROPOSAL_MAX; i++) {
-        XmallocPtr<char> list(static_cast<char*>(packet_get_string(link.Server(), nullptr)));
-        EXPECT_STREQ(own[i], list.get());
-    }
-    EXPECT_EQ(0, packet_get_char(link.Server()));
-    EXPECT_EQ(0u, packet_get_int(link.Server()));
-    EXPECT_EQ(0, packet_remaining(link.Server()));
-
-    // A server KEXINIT with trailing bytes is an integrity error.
-    link.ServerSends(SSH2_MSG_KEXINIT, own_payload + "\x09");
-    ScopedBuffer again;
+    link.ServerSends(SSH2_MSG_KEXINIT, payload + "\x09");
     char* more[PROPOSAL_MAX] = {};
     EXPECT_EQ("Packet integrity error.", FatalMessage([&] {
                   kex_send_receive_kexinit(link.Client(), kexinit.get(), again.get(), more);
               }));
-    for (char* list : more)
-        if (list != nullptr) xfree(list);
+    for (char* list : more) xfree(list);
+}
+
+TEST_F(KexTest, HostKeysAndTheirSignatures) {
+    for (const TCase& c : ReadCases("ssh2/host_keys")) {
+        SCOPED_TRACE(c.where);
+        const Bytes blob = HexBytes(c[c[0] == "verify" ? 2 : 1]);
+        std::string why;
+        SshPublicKeyPtr key =
+            sshkey_from_blob(Octets(blob), static_cast<uint32_t>(blob.size()), &why);
+        if (c[0] == "refuse") {
+            EXPECT_FALSE(key);
+            EXPECT_TRUE(c[2] == "*" || c[2] == why) << why;
+            continue;
+        }
+        const Bytes signature = HexBytes(c[3]), data = HexBytes(c[4]);
+        EXPECT_EQ(Num(c[5]),
+                  !key ? -2
+                       : sshkey_verify(key.get(), c[1].c_str(), Octets(signature),
+                                       static_cast<uint32_t>(signature.size()), Octets(data),
+                                       static_cast<uint32_t>(data.size()), nullptr));
+    }
+}
+
+// DSA key files and blobs, and how verification adapts the compatibility
+// word to the form a server sends (tests/data/ssh2/dsa).
+TEST_F(KexTest, DsaKeyFilesBlobsAndSignatures) {
+    KeyPtr key(key_new(KEY_DSA)), locked(key_new(KEY_DSA));
+    ASSERT_TRUE(load_private_key_file(QUENLOR_TEST_DATA "/ssh2/user_dsa", "", key.get(), nullptr));
+    // A protected key opens with its passphrase only; other files not at all.
+    const char* const locked_file = QUENLOR_TEST_DATA "/ssh2/locked_dsa";
+    EXPECT_FALSE(load_private_key_file(locked_file, "", locked.get(), nullptr));
+    EXPECT_TRUE(load_private_key_file(locked_file, "secret", locked.get(), nullptr));
+    EXPECT_FALSE(
+        load_private_key_file(QUENLOR_SOURCE_DIR "/CMakeLists.txt", "", locked.get(), nullptr));
+
+    const Bytes blob = DsaBlob(key.get());
+    EXPECT_EQ(Str("ssh-dss"), blob.substr(0, 11));
+    EXPECT_EQ(blob, DsaBlob(DsaFromBlob(blob).get()));
+    // Trailing bytes are only reported; another key type is refused, a
+    // truncated number is fatal.
+    EXPECT_TRUE(DsaFromBlob(blob + "xyz"));
+    EXPECT_FALSE(DsaFromBlob(Str("ssh-rsa") + Str("whatever")));
+    EXPECT_FALSE(FatalMessage([&] { DsaFromBlob(blob.substr(0, blob.size() - 3)); }).empty());
+    KeyPtr empty(key_new(KEY_EMPTY));
+    EXPECT_EQ(0u, dsa_key_to_blob(empty.get(), nullptr, nullptr));
+    int word = 0;
+    EXPECT_EQ(-1, DsaVerify(empty.get(), "x", "x", &word));
+
+    for (const TCase& c : ReadCases("ssh2/dsa")) {
+        SCOPED_TRACE(c.where);
+        const Bytes signature = HexBytes(c[1]);
+        word = c[0] == "verify" ? static_cast<int>(Num(c[3])) : 0;
+        if (c[0] == "fatal") {
+            EXPECT_EQ(c[2], FatalMessage([&] { DsaVerify(key.get(), signature, "hash", &word); }));
+            continue;
+        }
+        EXPECT_EQ(Num(c[4]), DsaVerify(key.get(), signature, c[2], &word));
+        EXPECT_EQ(Num(c[5]), word);
+    }
 }
 
 }  // namespace

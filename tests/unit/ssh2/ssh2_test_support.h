@@ -1,35 +1,37 @@
-// Helpers of the SSH-2 unit tests: the raising fatal hook, and two packet
-// contexts joined back to back in memory (no socket), so that a test plays
-// the server with the same packet layer and inspects what the client sent.
+// Helpers of the SSH-2 unit tests: wire encodings built apart from the code
+// under test (RFC 4251), and two packet contexts joined back to back in
+// memory, so that a test plays the server with the same packet layer.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <functional>
-#include <string>
 #include <utility>
-#include <vector>
 
+#include "../base/case_file.h"
 #include "../ssh/packet_test_support.h"
-#include "base/exception.h"
 #include "ssh/keys/dsa.h"
-#include "ssh/keys/key.h"
-#include "ssh/transport/packet.h"
 #include "ssh/wire/buffer.h"
-#include "ssh/wire/log.h"
 #include "ssh/wire/xmalloc.h"
 
-// Wire encodings built independently of the code under test (RFC 4251).
 using Bytes = std::string;
-inline Bytes U32(uint32_t v) {
-    return BigEndian(v);
-}
-inline Bytes Str(const Bytes& s) {
-    return SshString(s);
+using Messages = std::vector<std::pair<int, Bytes>>;
+using Ssh2Test = SshTest;
+
+inline constexpr auto* U32 = &BigEndian;
+inline constexpr auto* Str = &SshString;
+
+// A payload written in a case file, one piece a field from `from` on:
+// "s:TEXT" a string, "u:N" a 32-bit number, "b:N" one byte, "x:HEX" bytes.
+inline Bytes Wire(const TCase& c, std::size_t from) {
+    Bytes out;
+    for (std::size_t i = from; i < c.size(); i++) {
+        const std::string kind = c[i].substr(0, 2), rest = c[i].substr(kind.size());
+        if (kind == "s:") out += Str(rest);
+        if (kind == "u:") out += U32(static_cast<uint32_t>(Num(rest)));
+        if (kind == "b:") out += static_cast<char>(Num(rest));
+        if (kind == "x:") out += HexBytes(rest);
+    }
+    return out;
 }
 
-// The public-key blob of a DSA key.
 inline Bytes DsaBlob(const Key* key) {
     unsigned char* blob = nullptr;
     uint32_t length = 0;
@@ -46,12 +48,8 @@ inline int DsaVerify(const Key* key, const Bytes& signature, const Bytes& data, 
                       static_cast<uint32_t>(data.size()), word);
 }
 
-// The SSH tests' raising fatal hook per test.
-using Ssh2Test = SshTest;
-
-// Client and server contexts in SSH-2 framing without keys, joined back to
-// back in memory. Run dry, a side reads like a closed socket: the packet
-// layer then fails with its "Connection closed" message instead of waiting.
+// Client and server contexts in SSH-2 framing without keys. Run dry, a side
+// reads like a closed socket, so the packet layer fails instead of waiting.
 struct Link {
     Endpoint client{true};
     Endpoint server{true};
@@ -62,15 +60,12 @@ struct Link {
     PacketContext* Client() { return &client.context; }
     PacketContext* Server() { return &server.context; }
     void ServerSends(int type, const Bytes& payload = "") { SendPacket(Server(), type, payload); }
-    // True while client bytes wait for the server side, in the link or
-    // already taken into the server context's input buffer.
     bool ServerHasMessage() {
         return server.read_position < server.to_read.size() ||
                buffer_len(&server.context.input) > 0;
     }
-    // Every message the client sent that the server side has not read yet.
-    std::vector<std::pair<int, Bytes>> ClientMessages() {
-        std::vector<std::pair<int, Bytes>> all;
+    Messages ClientMessages() {
+        Messages all;
         while (ServerHasMessage()) {
             const int type = packet_read(Server(), nullptr);
             int n = 0;
