@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,19 @@ inline std::vector<std::string> KeyRow(const std::string& name) {
 inline HostKey TestKey(const std::string& name) {
     const std::vector<unsigned char> blob = Base64Decode(KeyRow(name)[2]);
     return host_key_from_blob(blob.data(), blob.size());
+}
+
+// `text` with "{name}" put for the type and blob of each key of
+// tests/data/hostkeys/keys, and "{name-print}" for its fingerprint.
+inline std::string Fill(std::string text) {
+    for (const auto& row : DataRows("hostkeys/keys")) {
+        const std::pair<std::string, std::string> swaps[] = {
+            {"{" + row[0] + "}", row[1] + " " + row[2]}, {"{" + row[0] + "-print}", row[3]}};
+        for (const auto& [from, to] : swaps)
+            for (size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+    }
+    return text;
 }
 
 }  // namespace hostkeys_test

@@ -1,8 +1,14 @@
-// Fingerprints and matching, against answers ssh-keygen and openssl gave.
+// Fingerprints, names, matching and lookups in known-hosts text, against
+// answers ssh-keygen and openssl gave.
+#include "ssh/keys/known_hosts.h"
+
 #include <openssl/bn.h>
 
+#include <map>
+#include <sstream>
+
+#include "../base/case_file.h"
 #include "hostkeys_test_support.h"
-#include "ssh/keys/known_hosts.h"
 #include "ssh/wire/scoped.h"
 
 using namespace hostkeys_test;
@@ -48,6 +54,19 @@ TEST(KnownHostsPattern, Table) {
             << row[0] << " against " << row[1];
 }
 
+TEST(KnownHostsLookup, Table) {
+    const std::map<std::string, KnownHostsResult::Status> status = {
+        {"unknown", KnownHostsResult::kUnknown},
+        {"known", KnownHostsResult::kKnown},
+        {"changed", KnownHostsResult::kChanged},
+        {"revoked", KnownHostsResult::kRevoked}};
+    for (const TCase& c : ReadCases("hostkeys/lookup")) {
+        const KnownHostsResult result = known_hosts_lookup_text(Fill(c[0]), c[1], TestKey("dss"));
+        EXPECT_EQ(result.status, status.at(c[2])) << c.where;
+        EXPECT_EQ(result.line, std::stoi(c[3])) << c.where;
+    }
+}
+
 TEST(KnownHostsHashed, MatchesWhatSshKeygenHashed) {
     const HostKey key = TestKey("ed");
     const auto rows = DataRows("hostkeys/hashed");
@@ -58,19 +77,33 @@ TEST(KnownHostsHashed, MatchesWhatSshKeygenHashed) {
             EXPECT_EQ(known_hosts_match_hashed(rows[i][1], rows[j][0]), i == j)
                 << rows[i][1] << " against " << rows[j][0];
         EXPECT_FALSE(known_hosts_match_hashed(rows[i][1], "127.0.0.1"));
-        text += rows[i][1] + known_hosts_line("", key) + "\n";
+        text += rows[i][1] + Fill(" {ed}\n");
     }
-    const TempDir dir;
-    WriteFile(dir / "known_hosts", text);
     for (const auto& row : rows)
-        EXPECT_EQ(known_hosts_lookup(dir / "known_hosts", row[0], key).status,
-                  KnownHostsResult::kKnown)
+        EXPECT_EQ(known_hosts_lookup_text(text, row[0], key).status, KnownHostsResult::kKnown)
             << row[0];
-    EXPECT_EQ(known_hosts_lookup(dir / "known_hosts", "example.com", key).status,
-              KnownHostsResult::kUnknown);
+    EXPECT_EQ(known_hosts_lookup_text(text, "example.com", key).status, KnownHostsResult::kUnknown);
     // Damaged hashed entries match nothing.
     EXPECT_FALSE(known_hosts_match_hashed("|1|abc|def", "example.org"));
     EXPECT_FALSE(known_hosts_match_hashed("|2|" + rows[1][1].substr(3), "example.org"));
+}
+
+TEST(KnownHostsLine, Rsa1LinesAreBitsExponentModulus) {
+    HostKey first;
+    first.type = kHostKeyTypeRsa1;
+    first.exponent = {0x01, 0x00, 0x01};
+    first.modulus.assign(128, 0x91);
+    first.bits = 1024;
+    HostKey second = first;
+    second.modulus[127] = 0x92;
+    const std::string line = known_hosts_line("[h]:2225", first);
+    EXPECT_EQ(line.rfind("[h]:2225 1024 65537 ", 0), 0u) << line;
+    EXPECT_GT(line.size(), 300u);
+    EXPECT_EQ(known_hosts_lookup_text(line, "[h]:2225", first).status, KnownHostsResult::kKnown);
+    EXPECT_EQ(known_hosts_lookup_text(line, "[h]:2225", second).status, KnownHostsResult::kChanged);
+    // An SSH-2 key of the host does not speak for its SSH-1 key.
+    EXPECT_EQ(known_hosts_lookup_text(Fill("[h]:2225 {dss}"), "[h]:2225", first).status,
+              KnownHostsResult::kUnknown);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ class Ssh1ConnectionTest : public ::testing::Test {
                  const std::string& identification = "SSH-1.5-ScriptedServer_1.0\n") {
         connection_.reset();
         server_ = std::make_unique<ScriptedServer>(settings);
-        host_.SetPort(server_->Port());
+        host_.SetPort(server_->listener_.Port());
         server_->Start(identification);
         connection_ = std::make_unique<TSSH1Connection>(&host_, screen_);
     }
@@ -197,7 +197,7 @@ TEST_F(Ssh1ConnectionTest, TheExitConfirmationNeverInterleavesWithKeystrokes) {
     connection_.reset();  // closes the socket: the server reads to the end
     EXPECT_EQ(server_->Seen().count("error"), 0u);
     EXPECT_EQ(server_->Seen().at("events"), "pty vt100 30 100 0 0 0 rest 0, shell, exit confirmed");
-    EXPECT_EQ(server_->StdinPackets(), sent.load());
+    EXPECT_EQ(server_->stdin_packets_, sent.load());
 }
 
 }  // namespace

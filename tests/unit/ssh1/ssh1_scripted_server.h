@@ -21,31 +21,40 @@
 #include "ssh/wire/xmalloc.h"
 #include "ssh1_test_support.h"
 
-class ScriptedServer {
-  public:
+struct ScriptedServer {
     static constexpr size_t kBigSize = 40000;
     static constexpr int kTimeoutMs = 10000;
+    // Every setting: the keys (of tests/data/ssh1/keys; user_key is the one
+    // authorized key), announced key sizes (empty: the real ones), a message
+    // sent instead of the public key, bytes after it (hex), the cipher and
+    // authentication masks, answers (message types; empty: the sound one),
+    // the challenge (hex) and bytes after it, and exit_at_once (exit as the
+    // shell starts).
+    std::map<std::string, std::string> set_;
+    // What the server saw, by name; "error" is a failure in its thread.
+    std::map<std::string, std::string> seen_;
 
-    // `settings`: "name=value" words that change the defaults of set_. Answers
-    // are message types; numbers are decimal, byte strings hex.
     explicit ScriptedServer(const std::string& settings) {
-        for (const std::string& word : Words(settings)) {
+        const std::string defaults =
+            " server_key=k768 host_key=k1024 server_bits= host_bits= first= public_key_tail= "
+            "ciphers=72 auths=12 session_key_answer= user_answer= password=secret "
+            "password_answer= user_key= rsa_answer= challenge=1122" +
+            std::string(60, '5') + " challenge_tail= response_answer= pty_answer= exit_at_once= ";
+        for (const std::string& word : Words(defaults + settings)) {
             const std::string name = word.substr(0, word.find('='));
-            EXPECT_EQ(set_.count(name), 1u) << word;
+            EXPECT_NE(defaults.find(" " + name + "="), std::string::npos) << word;
             set_[name] = word.substr(name.size() + 1);
         }
+        context_.owner = reinterpret_cast<TSSHConnection*>(this);
+        packet_set_io_hooks(&context_, WriteHook, nullptr);
         server_key_ = DataKey(set_["server_key"]);
         host_key_ = DataKey(set_["host_key"]);
         if (!set_["user_key"].empty()) user_key_ = DataKey(set_["user_key"]);
-        context_.owner = reinterpret_cast<TSSHConnection*>(this);
-        packet_set_io_hooks(&context_, WriteHook, nullptr);
     }
     ~ScriptedServer() {
         Join();
         packet_free(&context_);
     }
-
-    int Port() const { return listener_.Port(); }
     void Start(const std::string& identification) {
         thread_ = std::thread([this, identification] {
             try {
@@ -53,112 +62,101 @@ class ScriptedServer {
             } catch (const std::exception& e) {
                 seen_["error"] = e.what();
             }
+            // A client still waiting sees the end instead of waiting forever.
+            if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
         });
     }
-    // What the server saw, by name, once the client has closed.
+    // What the server saw, once the client has closed.
     const std::map<std::string, std::string>& Seen() {
         Join();
         return seen_;
     }
-    int StdinPackets() {
-        Join();
-        return stdin_packets_;
-    }
-
-  private:
-    const std::string kCookie = "cookie!!";
-
     void Join() {
         if (thread_.joinable()) thread_.join();
     }
+
     void Serve(const std::string& identification) {
         fd_ = listener_.Accept(kTimeoutMs);
         if (fd_ < 0) throw TException("no connection");
         SendBytes(fd_, identification);
-        std::string& line = seen_["identification"];
-        while (line.empty() || line.back() != '\n') {
-            const std::string byte = ReadBytes(fd_, 1, kTimeoutMs);
-            if (byte.empty()) throw TException("no identification");
-            line += byte;
-        }
-        if (set_["first"].empty()) {
-            SendPublicKey();
-        } else {
-            Send(static_cast<int>(Num(set_["first"])));
-        }
-        for (int type; (!exited_ || at_once()) && (type = Next()) != 0;) Handle(type);
+        seen_["identification"] = ReadBytes(fd_, 24, kTimeoutMs);
+        if (set_["first"].empty()) SendPublicKey();
+        Answer("first", 0);
+        for (int type; (!exited_ || !set_["exit_at_once"].empty()) && (type = Next()) != 0;)
+            Handle(type);
     }
-    bool at_once() { return !set_["exit_at_once"].empty(); }
-
     // The next whole packet's type; 0 when the client has closed.
     int Next() {
-        for (;;) {
-            int length = 0;
-            const int type = packet_read_poll(&context_, &length);
-            if (type != 0) return type;
+        for (int length = 0, type;; length = 0) {
+            if ((type = packet_read_poll(&context_, &length)) != 0) return type;
             char chunk[4096];
             pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, kTimeoutMs) != 1) return 0;
-            const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+            const ssize_t n = poll(&p, 1, kTimeoutMs) == 1 ? recv(fd_, chunk, sizeof chunk, 0) : 0;
             if (n <= 0) return 0;
             packet_process_incoming(&context_, chunk, static_cast<uint32_t>(n));
         }
     }
     void Send(int type, const std::string& payload = "") { SendPacket(&context_, type, payload); }
-    // The answer the settings name, or `otherwise`.
-    void Answer(const char* name, int otherwise) {
-        Send(set_[name].empty() ? otherwise : static_cast<int>(Num(set_[name])));
+    // The answer the settings name, or `sound` (none when 0).
+    void Answer(const char* name, int sound) {
+        const int type = set_[name].empty() ? sound : static_cast<int>(Num(set_[name]));
+        if (type != 0) Send(type);
     }
     std::string String() {
         uint32_t length = 0;
         XmallocPtr<char> data(static_cast<char*>(packet_get_string(&context_, &length)));
         return std::string(data.get(), length);
     }
+    std::string Raw(int count) {
+        std::string bytes;
+        while (count-- > 0) bytes += static_cast<char>(packet_get_char(&context_));
+        return bytes;
+    }
+    std::string Ints(int count) {
+        std::string text;
+        while (count-- > 0) text += " " + std::to_string(packet_get_int(&context_));
+        return text;
+    }
     void Record(const std::string& event) {
         std::string& events = seen_["events"];
         events += (events.empty() ? "" : ", ") + event;
     }
-    void Attempt() { seen_["attempts"] = std::to_string(++attempts_); }
 
     void SendPublicKey() {
         const BIGNUM* sn = RSA_get0_n(server_key_);
         const BIGNUM* hn = RSA_get0_n(host_key_);
-        auto bits = [&](const char* name, const BIGNUM* n) {
+        auto word = [&](const char* name, long otherwise) {
             return BigEndian(
-                static_cast<uint32_t>(set_[name].empty() ? BN_num_bits(n) : Num(set_[name])));
+                static_cast<uint32_t>(set_[name].empty() ? otherwise : Num(set_[name])));
         };
         Send(SSH_SMSG_PUBLIC_KEY,
-             kCookie + bits("server_bits", sn) + Mpint1(RSA_get0_e(server_key_)) + Mpint1(sn) +
-                 bits("host_bits", hn) + Mpint1(RSA_get0_e(host_key_)) + Mpint1(hn) + BigEndian(0) +
-                 BigEndian(static_cast<uint32_t>(Num(set_["ciphers"]))) +
-                 BigEndian(static_cast<uint32_t>(Num(set_["auths"]))) +
+             kCookie + word("server_bits", BN_num_bits(sn)) + Mpint1(RSA_get0_e(server_key_)) +
+                 Mpint1(sn) + word("host_bits", BN_num_bits(hn)) + Mpint1(RSA_get0_e(host_key_)) +
+                 Mpint1(hn) + BigEndian(0) + word("ciphers", 0) + word("auths", 0) +
                  HexBytes(set_["public_key_tail"]));
         session_id_ = Md5(BnBytes(hn) + BnBytes(sn) + kCookie);
     }
 
     void Handle(int type) {
-        PacketContext* s = &context_;
+        BignumPtr number(BN_new());
         switch (type) {
             case SSH_CMSG_SESSION_KEY: {
-                const int cipher = packet_get_char(s);
+                const int cipher = packet_get_char(&context_);
                 seen_["cipher"] = std::to_string(cipher);
-                std::string cookie;
-                for (int i = 0; i < 8; i++) cookie += static_cast<char>(packet_get_char(s));
-                seen_["cookie"] = cookie == kCookie ? "same" : "other";
-                BignumPtr k(BN_new());
-                packet_get_bignum(s, k.get(), nullptr);
-                seen_["flags"] = std::to_string(packet_get_int(s));
+                seen_["cookie"] = Raw(8) == kCookie ? "same" : "other";
+                packet_get_bignum(&context_, number.get(), nullptr);
+                seen_["flags"] = std::to_string(packet_get_int(&context_));
                 // The larger key was applied last, so it is taken off first.
                 RSA* outer = server_key_;
                 RSA* inner = host_key_;
                 if (BN_cmp(RSA_get0_n(server_key_), RSA_get0_n(host_key_)) < 0)
                     std::swap(outer, inner);
                 std::string key =
-                    LibraryRsaDecrypt(inner, LibraryRsaDecrypt(outer, BnBytes(k.get())));
+                    LibraryRsaDecrypt(inner, LibraryRsaDecrypt(outer, BnBytes(number.get())));
                 key.insert(0, 32 - std::min<size_t>(32, key.size()), '\0');
                 for (int i = 0; i < 16; i++) key[i] ^= session_id_[i];
-                packet_set_encryption_key(s, reinterpret_cast<const unsigned char*>(key.data()), 32,
-                                          cipher);
+                packet_set_encryption_key(
+                    &context_, reinterpret_cast<const unsigned char*>(key.data()), 32, cipher);
                 Answer("session_key_answer", SSH_SMSG_SUCCESS);
                 break;
             }
@@ -167,26 +165,25 @@ class ScriptedServer {
                 Answer("user_answer", SSH_SMSG_FAILURE);
                 break;
             case SSH_CMSG_AUTH_PASSWORD:
-                Attempt();
+                seen_["attempts"] += "password";
                 seen_["password"] = String();
                 Answer("password_answer",
                        seen_["password"] == set_["password"] ? SSH_SMSG_SUCCESS : SSH_SMSG_FAILURE);
                 break;
             case SSH_CMSG_AUTH_RSA: {
-                Attempt();
-                BignumPtr n(BN_new());
-                packet_get_bignum(s, n.get(), nullptr);
+                seen_["attempts"] += "rsa";
+                packet_get_bignum(&context_, number.get(), nullptr);
                 const bool ours =
-                    user_key_ != nullptr && BN_cmp(n.get(), RSA_get0_n(user_key_)) == 0;
+                    user_key_ != nullptr && BN_cmp(number.get(), RSA_get0_n(user_key_)) == 0;
                 seen_["rsa"] = ours ? "authorized" : "other";
                 if (!ours || !set_["rsa_answer"].empty()) {
                     Answer("rsa_answer", SSH_SMSG_FAILURE);
                     break;
                 }
                 const std::string challenge = HexBytes(set_["challenge"]);
-                BignumPtr number = BnFromBytes(LibraryRsaEncrypt(user_key_, challenge));
                 Send(SSH_SMSG_AUTH_RSA_CHALLENGE,
-                     Mpint1(number.get()) + HexBytes(set_["challenge_tail"]));
+                     Mpint1(BnFromBytes(LibraryRsaEncrypt(user_key_, challenge)).get()) +
+                         HexBytes(set_["challenge_tail"]));
                 // The answer pads the number to 32 bytes on the left.
                 std::string padded = BnBytes(BnFromBytes(challenge).get());
                 padded.insert(0, 32 - std::min<size_t>(32, padded.size()), '\0');
@@ -194,24 +191,22 @@ class ScriptedServer {
                 break;
             }
             case SSH_CMSG_AUTH_RSA_RESPONSE: {
-                std::string response;
-                for (int i = 0; i < 16; i++) response += static_cast<char>(packet_get_char(s));
-                seen_["response"] = response == response_ ? "right" : "wrong";
-                Answer("response_answer",
-                       response == response_ ? SSH_SMSG_SUCCESS : SSH_SMSG_FAILURE);
+                const bool right = Raw(16) == response_;
+                seen_["response"] = right ? "right" : "wrong";
+                Answer("response_answer", right ? SSH_SMSG_SUCCESS : SSH_SMSG_FAILURE);
                 break;
             }
             case SSH_CMSG_REQUEST_PTY: {
                 std::string event = "pty " + String();
-                for (int i = 0; i < 4; i++) event += " " + std::to_string(packet_get_int(s));
-                event += " " + std::to_string(packet_get_char(s));
-                Record(event + " rest " + std::to_string(packet_remaining(s)));
+                event += Ints(4);
+                event += " " + std::to_string(packet_get_char(&context_));
+                Record(event + " rest " + std::to_string(packet_remaining(&context_)));
                 Answer("pty_answer", SSH_SMSG_SUCCESS);
                 break;
             }
             case SSH_CMSG_EXEC_SHELL:
                 Record("shell");
-                if (at_once()) {
+                if (!set_["exit_at_once"].empty()) {
                     Send(SSH_SMSG_EXITSTATUS, BigEndian(0));
                     break;
                 }
@@ -221,7 +216,8 @@ class ScriptedServer {
             case SSH_CMSG_STDIN_DATA: {
                 const std::string text = String();
                 stdin_packets_++;
-                if (at_once()) break;  // keystrokes after the exit are only counted
+                // Keystrokes after the exit are only counted.
+                if (!set_["exit_at_once"].empty()) break;
                 if (text == "exit\r") {
                     Send(SSH_SMSG_EXITSTATUS, BigEndian(7));
                 } else if (text == "big") {
@@ -235,8 +231,7 @@ class ScriptedServer {
                 break;
             }
             case SSH_CMSG_WINDOW_SIZE: {
-                std::string event = "window";
-                for (int i = 0; i < 4; i++) event += " " + std::to_string(packet_get_int(s));
+                const std::string event = "window" + Ints(4);
                 Record(event);
                 Send(SSH_SMSG_STDOUT_DATA, SshString(event));
                 break;
@@ -255,36 +250,14 @@ class ScriptedServer {
                   std::string(static_cast<const char*>(bytes), n));
     }
 
-    std::map<std::string, std::string> set_ = {
-        {"server_key", "k768"},
-        {"host_key", "k1024"},
-        {"server_bits", ""},  // announced sizes; empty: the real ones
-        {"host_bits", ""},
-        {"first", ""},  // a message sent instead of the public key
-        {"public_key_tail", ""},
-        {"ciphers", "72"},  // 3des and blowfish
-        {"auths", "12"},    // RSA and password
-        {"session_key_answer", ""},
-        {"user_answer", ""},
-        {"password", "secret"},
-        {"password_answer", ""},
-        {"user_key", ""},  // the one authorized key
-        {"rsa_answer", ""},
-        {"challenge", "1122" + std::string(60, '5')},
-        {"challenge_tail", ""},
-        {"response_answer", ""},
-        {"pty_answer", ""},
-        {"exit_at_once", ""},  // exit as the shell starts
-    };
+    const std::string kCookie = "cookie!!";
     RSA* server_key_ = nullptr;
     RSA* host_key_ = nullptr;
     RSA* user_key_ = nullptr;
     std::string session_id_;
     std::string response_;
-    int attempts_ = 0;
     int stdin_packets_ = 0;
     bool exited_ = false;
-    std::map<std::string, std::string> seen_;
     TFakeServer listener_{1};
     int fd_ = -1;
     PacketContext context_{};
