@@ -11,10 +11,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include "../ssh/data_rows.h"
 #include "ssh/keys/host_key.h"
+#include "ssh/wire/scoped.h"
 
 namespace hostkeys_test {
 
@@ -69,7 +71,15 @@ inline std::vector<std::string> KeyRow(const std::string& name) {
 }
 
 inline HostKey TestKey(const std::string& name) {
-    const std::vector<unsigned char> blob = Base64Decode(KeyRow(name)[2]);
+    const std::vector<std::string> row = KeyRow(name);
+    if (row[1] == "rsa1") {
+        BIGNUM* n = nullptr;
+        EXPECT_GT(BN_hex2bn(&n, row[2].c_str()), 0);
+        BignumPtr modulus(n), exponent(BN_new());
+        BN_set_word(exponent.get(), 65537);
+        return host_key_from_rsa1(exponent.get(), modulus.get());
+    }
+    const std::vector<unsigned char> blob = Base64Decode(row[2]);
     return host_key_from_blob(blob.data(), blob.size());
 }
 

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The terminal gets the session screen's size, no pixel sizes, no modes.
+const std::string kShellEvents = "pty vt100 30 100 0 0 0 rest 0, shell";
+
 class Ssh1ConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -27,10 +30,7 @@ class Ssh1ConnectionTest : public ::testing::Test {
         host_.SetUser("quenlor");
         host_.SetTerminalType("vt100");
     }
-    void TearDown() override {
-        connection_.reset();
-        Console = nullptr;
-    }
+    void TearDown() override { Console = nullptr; }
 
     void Connect(const std::string& settings,
                  const std::string& identification = "SSH-1.5-ScriptedServer_1.0\n") {
@@ -45,15 +45,6 @@ class Ssh1ConnectionTest : public ::testing::Test {
         const int n = connection_->GetBuffer(buffer, sizeof buffer, false);
         return std::string(buffer, static_cast<size_t>(std::max(n, 0)));
     }
-    // Types "exit" and reads the rest of the session up to its end.
-    void Exit() {
-        connection_->PutBuffer("exit\r", 5, false);
-        while (!Read().empty()) {
-        }
-        EXPECT_EQ(connection_->GetState(), kStateClosed);
-        connection_.reset();
-    }
-
     THeadlessConsole console_{100, 30};
     int screen_ = 0;
     THostConfig host_;
@@ -95,7 +86,9 @@ TEST_F(Ssh1ConnectionTest, Logins) {
         EXPECT_NE(log.find(c[3]), std::string::npos) << log;
         if (message.empty()) {
             EXPECT_EQ(Read(), "welcome\r\n");
-            Exit();
+            connection_->PutBuffer("exit\r", 5, false);
+            while (!Read().empty()) {
+            }
         }
         connection_.reset();
         const auto& seen = server_->Seen();
@@ -108,7 +101,7 @@ TEST_F(Ssh1ConnectionTest, Logins) {
         const std::string events = seen.count("events") ? seen.at("events") : "";
         EXPECT_EQ(events.find("unexpected"), std::string::npos) << events;
         if (message.empty()) {
-            EXPECT_EQ(events, "pty vt100 30 100 0 0 0 rest 0, shell, exit confirmed");
+            EXPECT_EQ(events, kShellEvents + ", exit confirmed");
         }
     }
 }
@@ -140,13 +133,9 @@ TEST_F(Ssh1ConnectionTest, ASessionCarriesDataBothWays) {
     // than one packet goes out in several.
     connection_->PutBuffer("big", 3, false);
     std::string got;
-    while (got.size() < ScriptedServer::kBigSize) {
-        const std::string piece = Read();
-        ASSERT_FALSE(piece.empty());
-        got += piece;
-    }
-    ASSERT_EQ(got.size(), ScriptedServer::kBigSize);
-    for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], i % 1000 == 0 ? 'B' : 'b') << i;
+    for (std::string piece = "-"; got.size() < ScriptedServer::kBigSize && !piece.empty();)
+        got += piece = Read();
+    EXPECT_EQ(got, ScriptedServer::Big());
     const std::string paste(40000, 'p');
     connection_->PutBuffer(paste.data(), static_cast<unsigned>(paste.size()), false);
     std::string echoed;
@@ -162,10 +151,9 @@ TEST_F(Ssh1ConnectionTest, ASessionCarriesDataBothWays) {
     const auto& seen = server_->Seen();
     EXPECT_EQ(seen.count("error"), 0u);
     EXPECT_EQ(seen.at("identification"), "SSH-1.5-Quenlor_3.24.00\n");
-    // The terminal gets the session screen's size, no pixel sizes, no modes.
-    EXPECT_EQ(seen.at("events"),
-              "pty vt100 30 100 0 0 0 rest 0, shell, stdin 6, window 10 80 0 0, "
-              "window 43 132 0 0, stdin 16384, stdin 16384, stdin 7232, exit confirmed");
+    EXPECT_EQ(seen.at("events"), kShellEvents +
+                                     ", stdin 6, window 10 80 0 0, window 43 132 0 0, "
+                                     "stdin 16384, stdin 16384, stdin 7232, exit confirmed");
 }
 
 // The exit confirmation (session thread) and keystrokes (input thread) go
@@ -196,7 +184,7 @@ TEST_F(Ssh1ConnectionTest, TheExitConfirmationNeverInterleavesWithKeystrokes) {
     input.join();
     connection_.reset();  // closes the socket: the server reads to the end
     EXPECT_EQ(server_->Seen().count("error"), 0u);
-    EXPECT_EQ(server_->Seen().at("events"), "pty vt100 30 100 0 0 0 rest 0, shell, exit confirmed");
+    EXPECT_EQ(server_->Seen().at("events"), kShellEvents + ", exit confirmed");
     EXPECT_EQ(server_->stdin_packets_, sent.load());
 }
 

@@ -13,7 +13,6 @@
 #include <map>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "../net/fake_peer.h"
 #include "ssh/transport/packet.h"
@@ -24,12 +23,14 @@
 struct ScriptedServer {
     static constexpr size_t kBigSize = 40000;
     static constexpr int kTimeoutMs = 10000;
-    // Every setting: the keys (of tests/data/ssh1/keys; user_key is the one
-    // authorized key), announced key sizes (empty: the real ones), a message
-    // sent instead of the public key, bytes after it (hex), the cipher and
-    // authentication masks, answers (message types; empty: the sound one),
-    // the challenge (hex) and bytes after it, and exit_at_once (exit as the
-    // shell starts).
+    static std::string Big() {
+        std::string big(kBigSize, 'b');
+        for (size_t i = 0; i < big.size(); i += 1000) big[i] = 'B';
+        return big;
+    }
+    // Keys (user_key: the one authorized), announced sizes, a message sent
+    // instead of the public key, masks, answers (message types; empty: the
+    // sound one), byte strings (hex), and exit_at_once (exit as the shell starts).
     std::map<std::string, std::string> set_;
     // What the server saw, by name; "error" is a failure in its thread.
     std::map<std::string, std::string> seen_;
@@ -52,13 +53,19 @@ struct ScriptedServer {
         if (!set_["user_key"].empty()) user_key_ = DataKey(set_["user_key"]);
     }
     ~ScriptedServer() {
-        Join();
+        Seen();
         packet_free(&context_);
     }
     void Start(const std::string& identification) {
         thread_ = std::thread([this, identification] {
             try {
-                Serve(identification);
+                if ((fd_ = listener_.Accept(kTimeoutMs)) < 0) throw TException("no connection");
+                SendBytes(fd_, identification);
+                seen_["identification"] = ReadBytes(fd_, 24, kTimeoutMs);
+                if (set_["first"].empty()) SendPublicKey();
+                Answer("first", 0);
+                for (int type; (!exited_ || !set_["exit_at_once"].empty()) && (type = Next());)
+                    Handle(type);
             } catch (const std::exception& e) {
                 seen_["error"] = e.what();
             }
@@ -68,23 +75,10 @@ struct ScriptedServer {
     }
     // What the server saw, once the client has closed.
     const std::map<std::string, std::string>& Seen() {
-        Join();
+        if (thread_.joinable()) thread_.join();
         return seen_;
     }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
 
-    void Serve(const std::string& identification) {
-        fd_ = listener_.Accept(kTimeoutMs);
-        if (fd_ < 0) throw TException("no connection");
-        SendBytes(fd_, identification);
-        seen_["identification"] = ReadBytes(fd_, 24, kTimeoutMs);
-        if (set_["first"].empty()) SendPublicKey();
-        Answer("first", 0);
-        for (int type; (!exited_ || !set_["exit_at_once"].empty()) && (type = Next()) != 0;)
-            Handle(type);
-    }
     // The next whole packet's type; 0 when the client has closed.
     int Next() {
         for (int length = 0, type;; length = 0) {
@@ -147,12 +141,10 @@ struct ScriptedServer {
                 packet_get_bignum(&context_, number.get(), nullptr);
                 seen_["flags"] = std::to_string(packet_get_int(&context_));
                 // The larger key was applied last, so it is taken off first.
-                RSA* outer = server_key_;
-                RSA* inner = host_key_;
-                if (BN_cmp(RSA_get0_n(server_key_), RSA_get0_n(host_key_)) < 0)
-                    std::swap(outer, inner);
-                std::string key =
-                    LibraryRsaDecrypt(inner, LibraryRsaDecrypt(outer, BnBytes(number.get())));
+                const bool swap = BN_cmp(RSA_get0_n(server_key_), RSA_get0_n(host_key_)) < 0;
+                std::string key = LibraryRsaDecrypt(
+                    swap ? server_key_ : host_key_,
+                    LibraryRsaDecrypt(swap ? host_key_ : server_key_, BnBytes(number.get())));
                 key.insert(0, 32 - std::min<size_t>(32, key.size()), '\0');
                 for (int i = 0; i < 16; i++) key[i] ^= session_id_[i];
                 packet_set_encryption_key(
@@ -221,9 +213,7 @@ struct ScriptedServer {
                 if (text == "exit\r") {
                     Send(SSH_SMSG_EXITSTATUS, BigEndian(7));
                 } else if (text == "big") {
-                    std::string big(kBigSize, 'b');
-                    for (size_t i = 0; i < big.size(); i += 1000) big[i] = 'B';
-                    Send(SSH_SMSG_STDOUT_DATA, SshString(big));
+                    Send(SSH_SMSG_STDOUT_DATA, SshString(Big()));
                 } else {
                     Record("stdin " + std::to_string(text.size()));
                     Send(SSH_SMSG_STDOUT_DATA, SshString("echo:" + text));
