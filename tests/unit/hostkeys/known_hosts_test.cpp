@@ -56,25 +56,4 @@ TEST(KnownHostsLookup, Table) {
     }
 }
 
-TEST(KnownHostsHashed, MatchesWhatSshKeygenHashed) {
-    const HostKey key = TestKey("ed");
-    const auto rows = DataRows("hostkeys/hashed");
-    ASSERT_EQ(rows.size(), 3u);
-    std::string text;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        for (size_t j = 0; j < rows.size(); ++j)
-            EXPECT_EQ(known_hosts_match_hashed(rows[i][1], rows[j][0]), i == j)
-                << rows[i][1] << " against " << rows[j][0];
-        EXPECT_FALSE(known_hosts_match_hashed(rows[i][1], "127.0.0.1"));
-        text += rows[i][1] + Fill(" {ed}\n");
-    }
-    for (const auto& row : rows)
-        EXPECT_EQ(known_hosts_lookup_text(text, row[0], key).status, KnownHostsResult::kKnown)
-            << row[0];
-    EXPECT_EQ(known_hosts_lookup_text(text, "example.com", key).status, KnownHostsResult::kUnknown);
-    // Damaged hashed entries match nothing.
-    EXPECT_FALSE(known_hosts_match_hashed("|1|abc|def", "example.org"));
-    EXPECT_FALSE(known_hosts_match_hashed("|2|" + rows[1][1].substr(3), "example.org"));
-}
-
 }  // namespace

@@ -28,6 +28,7 @@ class Ssh1ConnectionTest : public ::testing::Test {
         host_.SetAddress("127.0.0.1");
         host_.SetProtocol(kProtocolSsh);
         host_.SetUser("quenlor");
+        host_.SetPassword("secret");
         host_.SetTerminalType("vt100");
     }
     void TearDown() override { Console = nullptr; }
@@ -107,7 +108,6 @@ TEST_F(Ssh1ConnectionTest, Logins) {
 }
 
 TEST_F(Ssh1ConnectionTest, ASessionCarriesDataBothWays) {
-    host_.SetPassword("secret");
     // A server of version 1.99 after a banner line is spoken to in protocol 1.
     Connect("", "some banner\r\nSSH-1.99-Dual_2.0\r\n");
     connection_->Login();
@@ -160,7 +160,6 @@ TEST_F(Ssh1ConnectionTest, ASessionCarriesDataBothWays) {
 // out at the same time; the server checks every packet's framing and check
 // bytes, so an interleaved send would show as a corrupt packet there.
 TEST_F(Ssh1ConnectionTest, TheExitConfirmationNeverInterleavesWithKeystrokes) {
-    host_.SetPassword("secret");
     Connect("exit_at_once=1");
     connection_->Login();
     std::atomic<bool> stop{false};

@@ -101,15 +101,13 @@ struct ScriptedServer {
         XmallocPtr<char> data(static_cast<char*>(packet_get_string(&context_, &length)));
         return std::string(data.get(), length);
     }
-    std::string Raw(int count) {
-        std::string bytes;
-        while (count-- > 0) bytes += static_cast<char>(packet_get_char(&context_));
-        return bytes;
-    }
-    std::string Ints(int count) {
-        std::string text;
-        while (count-- > 0) text += " " + std::to_string(packet_get_int(&context_));
-        return text;
+    // `count` bytes, or as many 32-bit numbers in decimal after a blank each.
+    std::string Raw(int count, bool numbers = false) {
+        std::string out;
+        while (count-- > 0)
+            out += numbers ? " " + std::to_string(packet_get_int(&context_))
+                           : std::string(1, static_cast<char>(packet_get_char(&context_)));
+        return out;
     }
     void Record(const std::string& event) {
         std::string& events = seen_["events"];
@@ -190,7 +188,7 @@ struct ScriptedServer {
             }
             case SSH_CMSG_REQUEST_PTY: {
                 std::string event = "pty " + String();
-                event += Ints(4);
+                event += Raw(4, true);
                 event += " " + std::to_string(packet_get_char(&context_));
                 Record(event + " rest " + std::to_string(packet_remaining(&context_)));
                 Answer("pty_answer", SSH_SMSG_SUCCESS);
@@ -221,7 +219,7 @@ struct ScriptedServer {
                 break;
             }
             case SSH_CMSG_WINDOW_SIZE: {
-                const std::string event = "window" + Ints(4);
+                const std::string event = "window" + Raw(4, true);
                 Record(event);
                 Send(SSH_SMSG_STDOUT_DATA, SshString(event));
                 break;
