@@ -1,53 +1,42 @@
 // KNOWN_HOSTS and HOST_KEY_CHECK in the configuration file, and the secret
 // password holder behind the host settings.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "../base/case_file.h"
 #include "base/exception.h"
 #include "config/telnet_config.h"
 #include "ssh/keys/known_hosts.h"
 
 namespace {
 
-std::string Load(TTelnetConfig& config, const std::string& text) {
-    std::istringstream in(text);
-    try {
-        config.ReadConfig(in);
-    } catch (const TException& e) {
-        return e.what();
-    }
-    return "";
-}
-
-TEST(HostKeyConfig, DefaultsValuesAndInheritance) {
+TEST(HostKeyConfig, DefaultsValuesInheritanceAndErrors) {
+    const std::map<std::string, int> checks = {{"ask", kHostKeyCheckAsk},
+                                               {"strict", kHostKeyCheckStrict},
+                                               {"off", kHostKeyCheckOff},
+                                               {"accept-new", kHostKeyCheckAcceptNew}};
     auto config = std::make_unique<TTelnetConfig>();
-    ASSERT_EQ(Load(*config,
-                   "DEFINE_HOST plain {\n}\n"
-                   "HOST_KEY_CHECK=accept-new\nKNOWN_HOSTS = /tmp/kh  \n"
-                   "DEFINE_HOST strict {\n HOST_KEY_CHECK=strict\n KNOWN_HOSTS=~/.ssh/other\n}\n"
-                   "DEFINE_HOST child : strict {\n HOST_KEY_CHECK=off\n}\n"
-                   "DEFINE_HOST asks {\n HOST_KEY_CHECK=ask\n}\n"),
-              "");
-    struct Case {
-        const char* host;
-        int check;
-        const char* file;
-    };
-    const Case cases[] = {
-        {"plain", kHostKeyCheckAsk, "~/.ssh/known_hosts"},  // defined before the defaults changed
-        {"strict", kHostKeyCheckStrict, "~/.ssh/other"},
-        {"child", kHostKeyCheckOff, "~/.ssh/other"},
-        {"asks", kHostKeyCheckAsk, "/tmp/kh"},
-        {"typed.example.org", kHostKeyCheckAcceptNew, "/tmp/kh"},
-    };
-    for (const Case& c : cases) {
-        THostConfig host = config->ResolveHost(c.host);
-        EXPECT_EQ(host.GetHostKeyCheck(), c.check) << c.host;
-        EXPECT_EQ(host.GetKnownHosts(), c.file) << c.host;
+    std::ifstream text(std::string(QUENLOR_TEST_DATA) + "/hostkeys/config");
+    config->ReadConfig(text);
+    for (const TCase& c : ReadCases("hostkeys/config_hosts")) {
+        const THostConfig host = config->ResolveHost(c[0]);
+        EXPECT_EQ(host.GetHostKeyCheck(), checks.at(c[1])) << c.where;
+        EXPECT_EQ(host.GetKnownHosts(), c[2]) << c.where;
+    }
+    for (const TCase& c : ReadCases("hostkeys/config_errors")) {
+        std::istringstream bad(c[0]);
+        try {
+            std::make_unique<TTelnetConfig>()->ReadConfig(bad);
+            ADD_FAILURE() << c.where;
+        } catch (const TException& e) {
+            EXPECT_NE(std::string(e.what()).find("Config error."), std::string::npos) << c.where;
+        }
     }
 }
 
@@ -59,20 +48,12 @@ TEST(HostKeyConfig, HomeFolderExpansion) {
     EXPECT_EQ(known_hosts_expand_path("/etc/kh"), "/etc/kh");
     EXPECT_EQ(known_hosts_expand_path("kh~/x"), "kh~/x");
     EXPECT_EQ(known_hosts_expand_path("~user/kh"), "~user/kh");
+    // Without HOME the account's own folder is taken.
     unsetenv("HOME");
     const std::string expanded = known_hosts_expand_path("~/.ssh/known_hosts");
     EXPECT_EQ(expanded.rfind("/", 0), 0u) << expanded;
     EXPECT_NE(expanded.find("/.ssh/known_hosts"), std::string::npos) << expanded;
     if (saved != nullptr) setenv("HOME", old_home.c_str(), 1);
-}
-
-TEST(HostKeyConfig, BadValuesAreErrors) {
-    for (const char* text : {"HOST_KEY_CHECK=yes\n", "HOST_KEY_CHECK=\n", "HOST_KEY_CHECK=Strict\n",
-                             "KNOWN_HOSTS=\n", "KNOWN_HOSTS=   \n"}) {
-        auto config = std::make_unique<TTelnetConfig>();
-        const std::string error = Load(*config, text);
-        EXPECT_NE(error.find("Config error."), std::string::npos) << text << error;
-    }
 }
 
 TEST(SecretString, WipedOnReplaceAndCopiesIndependent) {

@@ -7,13 +7,16 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include "../ssh/data_rows.h"
 #include "ssh/keys/host_key.h"
+#include "ssh/wire/scoped.h"
 
 namespace hostkeys_test {
 
@@ -68,8 +71,29 @@ inline std::vector<std::string> KeyRow(const std::string& name) {
 }
 
 inline HostKey TestKey(const std::string& name) {
-    const std::vector<unsigned char> blob = Base64Decode(KeyRow(name)[2]);
+    const std::vector<std::string> row = KeyRow(name);
+    if (row[1] == "rsa1") {
+        BIGNUM* n = nullptr;
+        EXPECT_GT(BN_hex2bn(&n, row[2].c_str()), 0);
+        BignumPtr modulus(n), exponent(BN_new());
+        BN_set_word(exponent.get(), 65537);
+        return host_key_from_rsa1(exponent.get(), modulus.get());
+    }
+    const std::vector<unsigned char> blob = Base64Decode(row[2]);
     return host_key_from_blob(blob.data(), blob.size());
+}
+
+// `text` with "{name}" put for the type and blob of each key of
+// tests/data/hostkeys/keys, and "{name-print}" for its fingerprint.
+inline std::string Fill(std::string text) {
+    for (const auto& row : DataRows("hostkeys/keys")) {
+        const std::pair<std::string, std::string> swaps[] = {
+            {"{" + row[0] + "}", row[1] + " " + row[2]}, {"{" + row[0] + "-print}", row[3]}};
+        for (const auto& [from, to] : swaps)
+            for (size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+    }
+    return text;
 }
 
 }  // namespace hostkeys_test

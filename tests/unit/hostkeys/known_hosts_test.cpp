@@ -1,38 +1,32 @@
-// Fingerprints and matching, against answers ssh-keygen and openssl gave.
-#include <openssl/bn.h>
-
-#include "hostkeys_test_support.h"
+// Fingerprints, names, matching and lookups in known-hosts text, against
+// answers ssh-keygen and openssl gave.
 #include "ssh/keys/known_hosts.h"
-#include "ssh/wire/scoped.h"
+
+#include <map>
+#include <sstream>
+
+#include "../base/case_file.h"
+#include "hostkeys_test_support.h"
 
 using namespace hostkeys_test;
 
 namespace {
 
 TEST(HostKeyFingerprint, MatchesTheToolsForEveryKeyType) {
-    for (const char* name : {"dss", "rsa", "ecdsa", "ed"}) {
+    // SSH-1's is over the modulus bytes, then 65537 as 01 00 01.
+    for (const char* name : {"dss", "rsa", "ecdsa", "ed", "rsa1"}) {
         const std::vector<std::string> row = KeyRow(name);
         const HostKey key = TestKey(name);
         // The type comes from the blob itself, as the known-hosts line names it.
         EXPECT_EQ(key.type, row[1]);
         EXPECT_EQ(host_key_fingerprint(key), row[3]);
     }
+    EXPECT_EQ(known_hosts_line("h", TestKey("rsa1")), "h 1024 65537 " + KeyRow("rsa1")[4]);
     // A blob that is only its type string names the type; one cut inside it, none.
     const unsigned char bare[] = {0,   0,   0,   11,  's', 's', 'h', '-',
                                   'e', 'd', '2', '5', '5', '1', '9'};
     EXPECT_EQ(host_key_from_blob(bare, sizeof bare).type, "ssh-ed25519");
     EXPECT_EQ(host_key_from_blob(bare, sizeof bare - 1).type, "");
-    // SSH-1: modulus bytes, then 65537 as 01 00 01.
-    const std::vector<std::string> row = KeyRow("rsa1");
-    BIGNUM* n = nullptr;
-    ASSERT_GT(BN_hex2bn(&n, row[2].c_str()), 0);
-    BignumPtr modulus(n);
-    BignumPtr exponent(BN_new());
-    BN_set_word(exponent.get(), 65537);
-    HostKey key = host_key_from_rsa1(exponent.get(), modulus.get());
-    EXPECT_EQ(key.type, "rsa1");
-    EXPECT_EQ(key.bits, 1024);
-    EXPECT_EQ(host_key_fingerprint(key), row[3]);
 }
 
 TEST(KnownHostsName, PortTwentyTwoIsPlainOthersBracketed) {
@@ -48,29 +42,18 @@ TEST(KnownHostsPattern, Table) {
             << row[0] << " against " << row[1];
 }
 
-TEST(KnownHostsHashed, MatchesWhatSshKeygenHashed) {
-    const HostKey key = TestKey("ed");
-    const auto rows = DataRows("hostkeys/hashed");
-    ASSERT_EQ(rows.size(), 3u);
-    std::string text;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        for (size_t j = 0; j < rows.size(); ++j)
-            EXPECT_EQ(known_hosts_match_hashed(rows[i][1], rows[j][0]), i == j)
-                << rows[i][1] << " against " << rows[j][0];
-        EXPECT_FALSE(known_hosts_match_hashed(rows[i][1], "127.0.0.1"));
-        text += rows[i][1] + known_hosts_line("", key) + "\n";
+TEST(KnownHostsLookup, Table) {
+    const std::map<std::string, KnownHostsResult::Status> status = {
+        {"unknown", KnownHostsResult::kUnknown},
+        {"known", KnownHostsResult::kKnown},
+        {"changed", KnownHostsResult::kChanged},
+        {"revoked", KnownHostsResult::kRevoked}};
+    for (const TCase& c : ReadCases("hostkeys/lookup")) {
+        const HostKey key = TestKey(c.size() > 4 ? c[4] : "dss");
+        const KnownHostsResult result = known_hosts_lookup_text(Fill(c[0]), c[1], key);
+        EXPECT_EQ(result.status, status.at(c[2])) << c.where;
+        EXPECT_EQ(result.line, std::stoi(c[3])) << c.where;
     }
-    const TempDir dir;
-    WriteFile(dir / "known_hosts", text);
-    for (const auto& row : rows)
-        EXPECT_EQ(known_hosts_lookup(dir / "known_hosts", row[0], key).status,
-                  KnownHostsResult::kKnown)
-            << row[0];
-    EXPECT_EQ(known_hosts_lookup(dir / "known_hosts", "example.com", key).status,
-              KnownHostsResult::kUnknown);
-    // Damaged hashed entries match nothing.
-    EXPECT_FALSE(known_hosts_match_hashed("|1|abc|def", "example.org"));
-    EXPECT_FALSE(known_hosts_match_hashed("|2|" + rows[1][1].substr(3), "example.org"));
 }
 
 }  // namespace

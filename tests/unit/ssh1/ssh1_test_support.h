@@ -1,45 +1,28 @@
-// Helpers shared by the SSH-1 unit tests: RSA keys made by libcrypto, MD5
-// computed apart from the code under test, and an in-memory wire between the
-// client's packet context and a scripted server context.
+// Shared by the SSH-1 tests: the keys and key files of tests/data/ssh1, and
+// libcrypto's RSA and MD5, apart from the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-#include <openssl/bn.h>
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-
+#include "../base/case_file.h"
 #include "../ssh/ssh_test_support.h"
-#include "base/exception.h"
-#include "ssh/transport/packet.h"
-#include "ssh/wire/log.h"
 #include "ssh/wire/scoped.h"
-
-// The SSH tests' raising fatal hook per test.
-using Ssh1Test = SshTest;
 
 struct RsaFree {
     void operator()(RSA* rsa) const { RSA_free(rsa); }
 };
 using RsaHandle = std::unique_ptr<RSA, RsaFree>;
-using BnHandle = BignumPtr;
 
-inline BnHandle BnFromHex(const char* hex) {
-    BIGNUM* number = nullptr;
-    BN_hex2bn(&number, hex);
-    return BnHandle(number);
-}
-
-inline BnHandle BnFromBytes(const std::string& bytes) {
-    return BnHandle(BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()),
-                              static_cast<int>(bytes.size()), nullptr));
+inline BignumPtr BnFromBytes(const std::string& bytes) {
+    return BignumPtr(BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()),
+                               static_cast<int>(bytes.size()), nullptr));
 }
 
 inline std::string BnBytes(const BIGNUM* number) {
@@ -48,36 +31,58 @@ inline std::string BnBytes(const BIGNUM* number) {
     return bytes;
 }
 
-// A fresh private key of `bits` with public exponent 65537.
-inline RsaHandle GenerateRsa(int bits) {
-    RsaHandle rsa(RSA_new());
-    BnHandle e(BN_new());
-    BN_set_word(e.get(), RSA_F4);
-    EXPECT_EQ(RSA_generate_key_ex(rsa.get(), bits, e.get(), nullptr), 1);
-    return rsa;
+// The key `name` of tests/data/ssh1/keys, read once; the caller does not own
+// it. Call it from the test's own thread.
+inline RSA* DataKey(const std::string& name) {
+    static std::map<std::string, RsaHandle> keys;
+    if (keys.empty()) {
+        for (const TCase& c : ReadCases("ssh1/keys")) {
+            BIGNUM* part[8];
+            for (int i = 0; i < 8; i++) part[i] = BnFromBytes(HexBytes(c[i + 1])).release();
+            RsaHandle rsa(RSA_new());
+            RSA_set0_key(rsa.get(), part[0], part[1], part[2]);
+            RSA_set0_factors(rsa.get(), part[3], part[4]);
+            RSA_set0_crt_params(rsa.get(), part[5], part[6], part[7]);
+            keys[c[0]] = std::move(rsa);
+        }
+    }
+    EXPECT_EQ(keys.count(name), 1u) << name;
+    return keys[name].get();
 }
 
-// A private key of `bits` made once per test program (key generation is slow
-// enough to matter when every test asks for one). Not owned by the caller.
-inline RSA* SharedRsa(int bits) {
-    static std::map<int, RsaHandle> keys;
-    auto& key = keys[bits];
-    if (!key) key = GenerateRsa(bits);
-    return key.get();
+// The bytes of the key file `name` of tests/data/ssh1/keyfiles.
+inline std::string KeyFileBytes(const std::string& name) {
+    static std::map<std::string, std::string> files;
+    if (files.empty())
+        for (const TCase& c : ReadCases("ssh1/keyfiles")) files[c[0]] = HexBytes(c[1]);
+    EXPECT_EQ(files.count(name), 1u) << name;
+    return files[name];
 }
+
+// `bytes` in a file of their own (mode 600) for the lifetime of the object.
+struct TempKeyFile {
+    std::string path = "/tmp/quenlor-ssh1-key-XXXXXX";
+    explicit TempKeyFile(const std::string& bytes) {
+        const int fd = mkstemp(path.data());
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+    }
+    ~TempKeyFile() { unlink(path.c_str()); }
+};
 
 // libcrypto's PKCS #1 v1.5 operations, as byte strings.
-inline std::string LibraryRsaEncrypt(const RSA* key, const std::string& message) {
+inline std::string LibraryRsaEncrypt(RSA* key, const std::string& message) {
     std::string out(static_cast<size_t>(RSA_size(key)), '\0');
-    int n = RSA_public_encrypt(
-        static_cast<int>(message.size()), reinterpret_cast<const unsigned char*>(message.data()),
-        reinterpret_cast<unsigned char*>(out.data()), const_cast<RSA*>(key), RSA_PKCS1_PADDING);
-    EXPECT_EQ(n, RSA_size(key));
+    EXPECT_EQ(
+        RSA_public_encrypt(static_cast<int>(message.size()),
+                           reinterpret_cast<const unsigned char*>(message.data()),
+                           reinterpret_cast<unsigned char*>(out.data()), key, RSA_PKCS1_PADDING),
+        RSA_size(key));
     return out;
 }
 inline std::string LibraryRsaDecrypt(RSA* key, const std::string& bytes) {
     std::string out(static_cast<size_t>(RSA_size(key)), '\0');
-    int n = RSA_private_decrypt(
+    const int n = RSA_private_decrypt(
         static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.data()),
         reinterpret_cast<unsigned char*>(out.data()), key, RSA_PKCS1_PADDING);
     EXPECT_GT(n, 0);
@@ -94,95 +99,6 @@ inline std::string Md5(const std::string& data) {
 
 // SSH-1 multiple-precision integer: 16-bit bit count, then the magnitude.
 inline std::string Mpint1(const BIGNUM* number) {
-    int bits = BN_num_bits(number);
-    std::string out;
-    out += static_cast<char>(bits >> 8);
-    out += static_cast<char>(bits);
-    return out + BnBytes(number);
+    const int bits = BN_num_bits(number);
+    return std::string{static_cast<char>(bits >> 8), static_cast<char>(bits)} + BnBytes(number);
 }
-
-// The server's side of a connection under test: its packet context and a
-// way to send it a whole packet.
-class ServerEnd {
-  public:
-    virtual ~ServerEnd() = default;
-    virtual PacketContext* Server() = 0;
-    // Sends one packet with a raw payload.
-    virtual void Send(int type, const std::string& payload = "") = 0;
-};
-
-// The client's and a server's packet context joined in memory. Whenever the
-// client needs bytes and none are queued, `server` runs once: it reads what
-// the client sent (Next) and answers (Send). When it queues nothing the client
-// sees the connection closed, so a script that ends early can never hang.
-class Ssh1Wire : public ServerEnd {
-  public:
-    PacketContext client{};
-    PacketContext server{};
-    std::function<void(Ssh1Wire&)> script;
-    int script_runs = 0;
-
-    Ssh1Wire() {
-        client.owner = reinterpret_cast<TSSHConnection*>(this);
-        server.owner = reinterpret_cast<TSSHConnection*>(this);
-        packet_set_io_hooks(&client, ClientWrite, ClientRead);
-        packet_set_io_hooks(&server, ServerWrite, nullptr);
-    }
-    ~Ssh1Wire() {
-        packet_free(&client);
-        packet_free(&server);
-    }
-    Ssh1Wire(const Ssh1Wire&) = delete;
-    Ssh1Wire& operator=(const Ssh1Wire&) = delete;
-
-    PacketContext* Server() override { return &server; }
-    void Send(int type, const std::string& payload = "") override {
-        SendPacket(&server, type, payload);
-    }
-    // Server side: raw bytes for the client, outside any packet.
-    void SendRaw(const std::string& bytes) { to_client_ += bytes; }
-    // Server side: the next packet the client sent, or 0 when none is whole.
-    int Next() {
-        packet_process_incoming(&server, to_server_.data(),
-                                static_cast<uint32_t>(to_server_.size()));
-        to_server_.clear();
-        int length = 0;
-        return packet_read_poll(&server, &length);
-    }
-    std::string Payload() {
-        int length = 0;
-        unsigned char* bytes = packet_get_raw(&server, &length);
-        return std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(length));
-    }
-    // Every packet type the client sent that the script has not read.
-    std::string UnreadTypes() {
-        std::string types;
-        for (int type; (type = Next()) != 0;) types += std::to_string(type) + " ";
-        return types;
-    }
-
-  private:
-    std::string to_server_;
-    std::string to_client_;
-
-    static Ssh1Wire* Of(PacketContext* context) {
-        return reinterpret_cast<Ssh1Wire*>(context->owner);
-    }
-    static void ClientWrite(PacketContext* context, const void* bytes, uint32_t n) {
-        Of(context)->to_server_.append(static_cast<const char*>(bytes), n);
-    }
-    static void ServerWrite(PacketContext* context, const void* bytes, uint32_t n) {
-        Of(context)->to_client_.append(static_cast<const char*>(bytes), n);
-    }
-    static int ClientRead(PacketContext* context, void* buffer, uint32_t n) {
-        Ssh1Wire* self = Of(context);
-        if (self->to_client_.empty() && self->script && self->script_runs < 100) {
-            self->script_runs++;
-            self->script(*self);
-        }
-        size_t count = std::min<size_t>(n, self->to_client_.size());
-        std::memcpy(buffer, self->to_client_.data(), count);
-        self->to_client_.erase(0, count);
-        return static_cast<int>(count);
-    }
-};
