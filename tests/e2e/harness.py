@@ -322,16 +322,24 @@ class PeerSession:
         only waited for, ";" between; "ESC" is the key); it ends in a shell
         (`expect` "shell": True) or a report showing `expect`. No secret shows."""
         t = self.term
+        asked = None  # the screen an answer was given to: not yet the end
         for step in filter(None, steps.split(";")):
             text, answer = (step.split(" => ") + [None])[:2]
             t.wait_for_text(text, timeout)
+            if answer is not None:
+                asked = t.screen()
             if answer == "ESC":
                 t.send_keys("Escape")
             elif answer is not None:
                 t.shell(answer)
         ends = (PROMPT, REPORT_END, "(yes/no)?")
-        end = t.wait_for(lambda: next((e for e in ends if t.screen().rstrip().endswith(e)), None),
-                         "the end of the login", timeout)
+
+        def ended():
+            screen = t.screen()
+            return None if screen == asked else next(
+                (e for e in ends if screen.rstrip().endswith(e)), None)
+
+        end = t.wait_for(ended, "the end of the login", timeout)
         assert end == (PROMPT if expect == "shell" else REPORT_END), t.screen()
         assert PEERS.TEST_PASSWORD not in t.screen(), t.screen()
         assert PEERS.USER_KEY_PASSPHRASE not in t.screen(), t.screen()
