@@ -1,9 +1,11 @@
 #include "app/session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <thread>
 #include <vector>
 
 #include <openssl/crypto.h>
@@ -211,6 +213,7 @@ std::string TSession::GetStatus() {
 
 void TSession::Pump() {
     std::vector<char> block(kReadBlock);
+    int hidden = 0;  // bytes read since the last pause while not shown
     for (;;) {
         const int count = Connection->GetBuffer(block.data(), kReadBlock, false);
         if (Connection->GetState() != kStateOpen) return;
@@ -219,6 +222,16 @@ void TSession::Pump() {
         OutputEnabled.Wait();
         Draw(block.data(), count);
         OutputEnabled.Set();
+        // The shown session's echo wakes threads that must find a free
+        // core; a hidden session reading a flood as fast as it comes keeps
+        // both its own core and the server's busy. Short pauses leave the
+        // shown session room; the peer's flow control holds the rest, and
+        // nothing is lost, the hidden screen only fills later.
+        hidden = Console->GetActiveScreen() == ScreenIndex ? 0 : hidden + count;
+        if (hidden >= kHiddenPaceBytes) {
+            hidden = 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kHiddenPauseMs));
+        }
     }
 }
 

@@ -47,6 +47,10 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     static constexpr unsigned kReadBlock = 32768;
     // Bytes drawn per hold of the output lock into a screen that is not shown.
     static constexpr int kHiddenDrawSlice = 2048;
+    // A session whose screen is not shown pauses this long after every
+    // kHiddenPaceBytes it reads (see Pump): at most 2 MB a second.
+    static constexpr int kHiddenPaceBytes = 4096;
+    static constexpr int kHiddenPauseMs = 2;
     // The status text of refused input.
     static constexpr const char* kQueueFullText = "Send queue full: input refused";
 
