@@ -22,10 +22,7 @@ void TCellGrid::Adopt(std::vector<TCell>&& cells) {
 }
 
 void TCellGrid::shrink_to_fit() {
-    if (offset_ > 0) std::memmove(store_.data(), data(), size_ * sizeof(TCell));
-    offset_ = 0;
-    store_.resize(size_);
-    store_.shrink_to_fit();
+    Adopt(std::vector<TCell>(begin(), end()));
 }
 
 void TCellGrid::ScrollUp(std::size_t width, const TCell& fill) {
