@@ -220,14 +220,15 @@ void TSession::Pump() {
         if (count <= 0) continue;  // telnet commands only
         if (Host.GetLogMode() == kLogFull) AppendToLog(block.data(), count);
         OutputEnabled.Wait();
-        Draw(block.data(), count);
+        const bool shown = Console->GetActiveScreen() == ScreenIndex;
+        Draw(block.data(), count, shown);
         OutputEnabled.Set();
         // The shown session's echo wakes threads that must find a free
         // core; a hidden session reading a flood as fast as it comes keeps
         // both its own core and the server's busy. Short pauses leave the
         // shown session room; the peer's flow control holds the rest, and
         // nothing is lost, the hidden screen only fills later.
-        hidden = Console->GetActiveScreen() == ScreenIndex ? 0 : hidden + count;
+        hidden = shown ? 0 : hidden + count;
         if (hidden >= kHiddenPaceBytes) {
             hidden = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(kHiddenPauseMs));
@@ -235,14 +236,14 @@ void TSession::Pump() {
     }
 }
 
-void TSession::Draw(const char* data, int count) {
+void TSession::Draw(const char* data, int count, bool shown) {
     // A screen that is not shown costs no terminal output, only time under
     // the output lock, and a flood of short lines scrolls the whole screen
     // once per line: a block can hold the lock for milliseconds. Drawn in
     // slices, a key typed into the shown session, or a switch to another
     // screen, waits for one slice at most. The shown screen is drawn whole,
     // so that the terminal is painted once per block.
-    const int slice = Console->GetActiveScreen() == ScreenIndex ? count : kHiddenDrawSlice;
+    const int slice = shown ? count : kHiddenDrawSlice;
     for (int done = 0; done < count; done += slice) {
         TLockGuard session(SessionLock);
         TScreenGuard guard;

@@ -98,7 +98,7 @@ class TSession : public TSimpleSession, public Ssh2AuthPrompter {
     bool AskHostKey(const std::string& name, const HostKey& key, const std::string& fingerprint,
                     const std::string& file);
     void Pump();
-    void Draw(const char* data, int count);
+    void Draw(const char* data, int count, bool shown);
     void AppendToLog(const char* data, int count);
     // Translates a key and queues it. Main thread, or Run for the keys typed
     // during start-up.
